@@ -14,4 +14,8 @@ int CompressFile(ByteStream& source, ByteStream& target);
 // a payload that ends before its stated length.
 int ExpandFile(ByteStream& source, ByteStream& target);
 
+// True when the real codec is linked; while the stand-in codec_pending.cpp is, encrypting
+// writes stored payloads even when compression is asked for. Defined next to the entry points.
+extern const bool kCodecAvailable;
+
 }  // namespace vexlor

@@ -12,6 +12,9 @@ namespace vexlor {
 constexpr uint32_t kAttributeReadOnly = 0x01;
 constexpr uint32_t kAttributeDirectory = 0x10;
 
+// Room for one folder entry's name and its NUL (MAX_PATH on Windows).
+constexpr size_t kEntryNameSize = 260;
+
 class ByteStream {
  public:
   virtual ~ByteStream() = default;
@@ -29,7 +32,9 @@ class DirectoryListing {
  public:
   virtual ~DirectoryListing() = default;
   // Copies the next entry's name (including "." and "..", as the system lists them) and
-  // returns true, or returns false when no entries are left.
+  // returns true, or returns false when no entries are left. Entry names are at most 255
+  // characters on both systems, so a buffer of kEntryNameSize always holds them; a name that
+  // does not fit the given buffer is passed over rather than cut short.
   virtual bool Next(char* name, size_t size) = 0;
 };
 
@@ -43,6 +48,8 @@ class FileSystem {
   // Creates a file for writing, byte for byte, replacing any existing file; null on failure.
   virtual std::unique_ptr<ByteStream> CreateWrite(const char* path) = 0;
   virtual bool ReadAttributes(const char* path, uint32_t* attributes) = 0;
+  // The size in bytes of an existing file (for measuring the work before a walk).
+  virtual bool ReadSize(const char* path, uint64_t* size) = 0;
   virtual bool WriteAttributes(const char* path, uint32_t attributes) = 0;
   virtual bool RemoveFile(const char* path) = 0;
   // Starts listing every entry of a folder (the Win32 side searches "folder\*"); null on failure.

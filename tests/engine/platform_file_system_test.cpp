@@ -1,0 +1,147 @@
+// The platform's own file-system seam, on the real file system: Win32 semantics when built for
+// Windows (run under Wine), POSIX natively.
+#include "file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "container.h"
+#include "test_support.h"
+#include "walker.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
+namespace vexlor {
+namespace {
+
+class PlatformFileSystemTest : public ::testing::Test {
+ protected:
+  FileSystem& files = PlatformFileSystem();
+  TempFolder folder;
+};
+
+TEST_F(PlatformFileSystemTest, SeparatorAndPaths) {
+#ifdef _WIN32
+  EXPECT_EQ(files.Separator(), '\\');
+  EXPECT_NE(folder.path().find('\\'), std::string::npos) << folder.path();
+  EXPECT_EQ(folder.path().find('/'), std::string::npos) << folder.path();
+#else
+  EXPECT_EQ(files.Separator(), '/');
+#endif
+}
+
+TEST_F(PlatformFileSystemTest, StreamsReadWriteAndSeek) {
+  std::string path = folder.Path("s.bin");
+  std::unique_ptr<ByteStream> out = files.CreateWrite(path.c_str());
+  ASSERT_TRUE(out);
+  const uint8_t bytes[] = {'a', 'b', '\r', '\n', 0x1A, 0, 'z'};  // no text-mode translation
+  EXPECT_EQ(out->Write(bytes, sizeof bytes), sizeof bytes);
+  out.reset();
+  EXPECT_EQ(ReadFile(path), std::string(reinterpret_cast<const char*>(bytes), sizeof bytes));
+
+  std::unique_ptr<ByteStream> in = files.OpenRead(path.c_str());
+  ASSERT_TRUE(in);
+  uint8_t buffer[16] = {};
+  ASSERT_TRUE(in->Seek(2));
+  EXPECT_EQ(in->Read(buffer, sizeof buffer), 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 5), std::string("\r\n\x1a\0z", 5));
+  EXPECT_EQ(in->Read(buffer, sizeof buffer), 0u);
+  EXPECT_FALSE(in->ReadFailed());  // the end of the file is no failure
+  in.reset();
+
+  uint64_t size = 0;
+  EXPECT_TRUE(files.ReadSize(path.c_str(), &size));
+  EXPECT_EQ(size, sizeof bytes);
+
+  // Creating replaces the old contents.
+  out = files.CreateWrite(path.c_str());
+  ASSERT_TRUE(out);
+  out.reset();
+  EXPECT_EQ(ReadFile(path), "");
+
+  EXPECT_FALSE(files.OpenRead(folder.Path("missing").c_str()));
+  EXPECT_FALSE(files.CreateWrite(folder.Path("no_such_folder/x").c_str()));
+  EXPECT_FALSE(files.ReadSize(folder.path().c_str(), &size));
+}
+
+TEST_F(PlatformFileSystemTest, AttributesAndRemoval) {
+  std::string path = folder.Path("a.txt");
+  WriteFile(path, "a");
+  uint32_t attributes = 0;
+  ASSERT_TRUE(files.ReadAttributes(path.c_str(), &attributes));
+  EXPECT_EQ(attributes & (kAttributeDirectory | kAttributeReadOnly), 0u) << std::hex << attributes;
+  ASSERT_TRUE(files.ReadAttributes(folder.path().c_str(), &attributes));
+  EXPECT_NE(attributes & kAttributeDirectory, 0u) << std::hex << attributes;
+  EXPECT_FALSE(files.ReadAttributes(folder.Path("missing").c_str(), &attributes));
+
+  ASSERT_TRUE(files.WriteAttributes(path.c_str(), kAttributeReadOnly));
+  EXPECT_TRUE(IsReadOnly(path));
+  ASSERT_TRUE(files.ReadAttributes(path.c_str(), &attributes));
+  EXPECT_NE(attributes & kAttributeReadOnly, 0u) << std::hex << attributes;
+  ASSERT_TRUE(files.WriteAttributes(path.c_str(), 0x20));
+  EXPECT_FALSE(IsReadOnly(path));
+
+  EXPECT_TRUE(files.RemoveFile(path.c_str()));
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_FALSE(files.RemoveFile(path.c_str()));
+}
+
+TEST_F(PlatformFileSystemTest, ListingShowsEveryEntry) {
+  WriteFile(folder.Path("one"), "");
+  WriteFile(folder.Path(".dot"), "");
+  folder.MakeFolder("sub");
+  std::unique_ptr<DirectoryListing> listing = files.OpenListing(folder.path().c_str());
+  ASSERT_TRUE(listing);
+  std::vector<std::string> names;
+  char name[kEntryNameSize];
+  while (listing->Next(name, sizeof name)) names.push_back(name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", ".dot", "one", "sub"}));
+
+  EXPECT_FALSE(files.OpenListing(folder.Path("missing").c_str()));
+}
+
+#ifdef _WIN32
+// Windows attribute bits beyond read-only travel from the file to its replacement, and the
+// listing reaches hidden and system files.
+TEST_F(PlatformFileSystemTest, HiddenSystemAndArchiveBitsTravel) {
+  std::string path = folder.Path("secret.doc");
+  WriteFile(path, "hidden");
+  const DWORD attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_READONLY;
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes));
+  PasswordKey key = DerivePasswordKey("pw");
+
+  ASSERT_EQ(WalkPath(folder.path().c_str(), key, Encrypt), 0);
+  std::string container = folder.Path("secret_doc.vxl");
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(container.c_str()), attributes) << std::hex << GetFileAttributesA(container.c_str());
+
+  ASSERT_EQ(WalkPath(folder.path().c_str(), key, Decrypt), 0);
+  EXPECT_EQ(GetFileAttributesA(container.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), attributes) << std::hex << GetFileAttributesA(path.c_str());
+  EXPECT_EQ(ReadFile(path), "hidden");
+}
+#else
+TEST_F(PlatformFileSystemTest, ReadOnlyIsTheOwnersWritePermission) {
+  std::string path = folder.Path("a.txt");
+  WriteFile(path, "a");
+  SetReadOnly(path, true);
+  uint32_t attributes = 0;
+  ASSERT_TRUE(files.ReadAttributes(path.c_str(), &attributes));
+  EXPECT_EQ(attributes, kAttributeReadOnly);
+  // Bits without a POSIX meaning are ignored; only read-only changes the permissions.
+  ASSERT_TRUE(files.WriteAttributes(path.c_str(), 0x26));
+  ASSERT_TRUE(files.ReadAttributes(path.c_str(), &attributes));
+  EXPECT_EQ(attributes, 0u);
+}
+#endif
+
+}  // namespace
+}  // namespace vexlor

@@ -1,0 +1,56 @@
+#include "password.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "console.h"
+#include "line_input.h"
+#include "settings_record.h"
+
+namespace vexlor {
+
+namespace {
+
+constexpr char kTooLong[] = "vexlor: a password has at most 99 characters\n";
+
+}  // namespace
+
+bool ReadPasswordFile(const char* fileName, char* password) {
+  FILE* file = fopen(fileName, "rb");
+  if (file == nullptr) {
+    fprintf(stderr, "vexlor: cannot read the password file %s\n", fileName);
+    return false;
+  }
+  LineStatus status = ReadLine(file, password, kPasswordBufferSize);
+  fclose(file);
+  if (status == LineTooLong) {
+    fputs(kTooLong, stderr);
+    return false;
+  }
+  if (status == NoLine) password[0] = '\0';  // an empty file holds the empty password
+  return true;
+}
+
+bool PromptPassword(bool verify, char* password) {
+  char again[kPasswordBufferSize];
+  for (;;) {
+    LineStatus status = ReadHiddenLine("Password: ", password, kPasswordBufferSize);
+    if (status == LineTooLong) {
+      fputs(kTooLong, stderr);
+      continue;
+    }
+    if (status == NoLine) break;
+    if (!verify) return true;
+    status = ReadHiddenLine("Verify: ", again, sizeof again);
+    if (status == NoLine) break;
+    bool same = status == LineRead && strcmp(password, again) == 0;
+    memset(again, 0, sizeof again);
+    if (same) return true;
+    fputs("Please verify your password\n", stderr);
+  }
+  memset(password, 0, kPasswordBufferSize);
+  fputs("vexlor: no password given\n", stderr);
+  return false;
+}
+
+}  // namespace vexlor
