@@ -88,7 +88,8 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::unique_ptr<ByteStream> CreateWrite(const char* path) override {
-    int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A symbolic link in the target's place could lead back to the source itself; it is not followed.
+    int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (descriptor < 0) return nullptr;
     return std::make_unique<PosixByteStream>(descriptor);
   }

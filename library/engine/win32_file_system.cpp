@@ -94,8 +94,14 @@ class Win32FileSystem : public FileSystem {
   }
 
   std::unique_ptr<ByteStream> CreateWrite(const char* path) override {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Windows refuses to overwrite a hidden or system file unless the same bits are asked for.
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
+    DWORD existing = GetFileAttributesA(path);
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+      DWORD kept = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+      if (kept != 0) flags = kept;
+    }
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32ByteStream>(file);
   }

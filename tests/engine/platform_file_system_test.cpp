@@ -128,6 +128,25 @@ TEST_F(PlatformFileSystemTest, HiddenSystemAndArchiveBitsTravel) {
   EXPECT_EQ(GetFileAttributesA(path.c_str()), attributes) << std::hex << GetFileAttributesA(path.c_str());
   EXPECT_EQ(ReadFile(path), "hidden");
 }
+
+// Creating replaces a hidden or system file of the same name too (Windows refuses a plain
+// CREATE_ALWAYS over them; Wine does not check).
+TEST_F(PlatformFileSystemTest, CreateReplacesHiddenAndSystemFiles) {
+  const DWORD cases[] = {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
+                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE};
+  for (DWORD attributes : cases) {
+    std::string path = folder.Path("old.vxl");
+    WriteFile(path, "older and longer");
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes));
+    std::unique_ptr<ByteStream> out = files.CreateWrite(path.c_str());
+    ASSERT_TRUE(out) << "attributes 0x" << std::hex << attributes << ", error " << std::dec << GetLastError();
+    const uint8_t bytes[] = {'n', 'e', 'w'};
+    EXPECT_EQ(out->Write(bytes, sizeof bytes), sizeof bytes);
+    out.reset();
+    EXPECT_EQ(ReadFile(path), "new");
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+}
 #else
 TEST_F(PlatformFileSystemTest, ReadOnlyIsTheOwnersWritePermission) {
   std::string path = folder.Path("a.txt");
