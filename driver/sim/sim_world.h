@@ -1,0 +1,107 @@
+// The simulated machine around the driver, as the tests see it: volumes per drive letter, a
+// substituted letter, a network drive, the named-pipe and mailslot file systems, a user-mode
+// caller of the control device, fault injection and the record of contract violations (what a
+// real kernel would answer with a crash or a hang).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim_kernel.h"
+
+// Pool tags of the simulated kernel's own allocations, so tests can fail exactly one of them.
+constexpr ULONG SimTag(const char (&text)[5]) {
+  return ULONG(UCHAR(text[0])) | ULONG(UCHAR(text[1])) << 8 | ULONG(UCHAR(text[2])) << 16 |
+         ULONG(UCHAR(text[3])) << 24;
+}
+const ULONG SimTagDevice = SimTag("Devi");
+const ULONG SimTagFile = SimTag("File");
+const ULONG SimTagIrp = SimTag("Irp ");
+const ULONG SimTagSystemBuffer = SimTag("SysB");
+const ULONG SimTagString = SimTag("Strg");
+
+// Forgets everything: pool, devices, drivers, names, handles, faults and violations. The named-pipe
+// and mailslot file systems exist from the start, drive letters only when a test adds them.
+void SimReset();
+
+// Contract violations seen since the reset, one text each.
+const std::vector<std::string> &SimViolations();
+void SimViolation(const std::string &text);
+
+// Fault injection.
+struct SimFaults {
+  ULONG poolTag;           // 0: any tag
+  ULONG poolOccurrence;    // fail the n-th matching allocation from now on (1-based); 0: none
+  bool poolFaultHit;       // set when the armed allocation failure happened
+  bool failReferenceByHandle;
+  bool noRelatedDevice;    // IoGetRelatedDeviceObject answers NULL, as some kernels do
+  bool failAttach;         // IoAttachDeviceByPointer refuses
+};
+SimFaults &SimFaultPlan();
+void SimFailAllocation(ULONG tag, ULONG occurrence);
+
+// Pool accounting: live blocks with the tag (0: all tags).
+size_t SimPoolBlocks(ULONG tag);
+// Marks a caller address range as unmapped: probes of it fail.
+void SimSetUnmappedRange(const void *start, SIZE_T length);
+
+// Drivers.
+PDRIVER_OBJECT SimLoadDriver(DRIVER_INITIALIZE *entry, PCWSTR name, NTSTATUS *status);
+std::vector<PDEVICE_OBJECT> SimDevicesOf(PDRIVER_OBJECT driver);
+PDEVICE_OBJECT SimTopOfStack(PDEVICE_OBJECT device);
+PDEVICE_OBJECT SimAttachedTo(PDEVICE_OBJECT device);  // the device below, or NULL
+bool SimDeviceExists(PDEVICE_OBJECT device);
+NTSTATUS SimCreateLink(PCWSTR link, PCWSTR target);
+
+// File systems and volumes.
+enum SimFsKind { SimNtfs, SimFat, SimRedirector, SimNamedPipeFs, SimMailslotFs };
+
+struct SimVolume;
+SimVolume *SimAddLocalVolume(char letter, SimFsKind kind);
+// letter: leads to "\DosDevices\<target>", for instance "C:\\folder".
+void SimAddSubstitute(char letter, const char *target);
+// letter: a share of the network redirector (device type 0x14), named like "\\server\\share".
+SimVolume *SimAddNetworkDrive(char letter, const char *share);
+void SimAddDirectory(SimVolume *volume, const char *path);
+void SimAddFile(SimVolume *volume, const char *path, ULONGLONG fileNumber);
+// The file system deletes the volume's device (a dismount); the letter leads nowhere until
+// SimRemountVolume mounts a new volume device on the same disk.
+void SimDeleteVolume(SimVolume *volume);
+void SimRemountVolume(SimVolume *volume);
+void SimDeleteSpecialFileSystem(SimFsKind kind);  // SimNamedPipeFs or SimMailslotFs
+PDEVICE_OBJECT SimVolumeDevice(SimVolume *volume);  // the mounted file-system device, or NULL
+PDEVICE_OBJECT SimSpecialDevice(SimFsKind kind);
+PDRIVER_OBJECT SimFileSystemDriver(SimFsKind kind);
+void SimRemoveFastIoTable(SimFsKind kind);
+
+// Requests that reached a file system's volume device: major function and file object.
+struct SimRequest {
+  UCHAR majorFunction;
+  PFILE_OBJECT fileObject;
+};
+const std::vector<SimRequest> &SimRequestsSeen(PDEVICE_OBJECT fileSystemDevice);
+// Fast I/O entries of the file systems that were called, by member offset, and the device
+// object they were given.
+struct SimFastIoCall {
+  size_t member;
+  PDEVICE_OBJECT device;
+};
+const std::vector<SimFastIoCall> &SimFastIoCalls();
+
+// A user-mode caller: opens, device controls and closes as the I/O manager does for
+// CreateFile("\\\\.\\NAME"), DeviceIoControl and CloseHandle.
+enum SimRoad {
+  SimRequestRoad,   // a request packet
+  SimMdlRoad,       // a request packet whose output travels in a memory descriptor list
+  SimFastIoRoad,    // the driver's FastIoDeviceControl, falling back to a request when it declines
+};
+NTSTATUS SimUserOpen(PCWSTR name, HANDLE *handle);
+NTSTATUS SimUserClose(HANDLE handle);
+NTSTATUS SimUserDeviceIoControl(HANDLE handle, SimRoad road, ULONG code, PVOID input,
+                                ULONG inputLength, PVOID output, ULONG outputLength,
+                                ULONG_PTR *returned);
+size_t SimOpenHandles();
+size_t SimLiveFileObjects();
+PFILE_OBJECT SimFileObjectOf(HANDLE handle);
+bool SimResourceHeld(PERESOURCE resource);
+LONG SimCriticalRegionDepth();
