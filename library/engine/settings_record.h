@@ -9,7 +9,7 @@ namespace vexlor {
 constexpr int kPasswordBufferSize = 100;
 
 struct Settings {
-  uint8_t useDefaultPassword = 0;
+  uint32_t useDefaultPassword = 0;  // nonzero = on; all 32 bits count
   uint8_t needCompression = 0;
   uint8_t protectEncryptedFiles = 0;
   char encryptPassword[kPasswordBufferSize] = {};
