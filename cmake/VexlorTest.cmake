@@ -23,7 +23,7 @@ function(vexlor_add_test target)
       ENVIRONMENT "VEXLOR_WINE_ROOT=${VEXLOR_WINE_ROOT}"
       TIMEOUT 600)
   else()
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_TIMEOUT 60)
   endif()
 endfunction()
 
