@@ -7,7 +7,7 @@
 //
 // Registration record, at the guard's esp while the routine runs:
 //   +0 previous record   +4 handler   +8 the guard's ebp
-#include "kernel.h"
+// Pure assembly; the declaration lives in kernel.h.
 
 __asm__(
     ".text\n"

@@ -39,8 +39,8 @@ struct FileSystems {
 };
 
 FileSystems &F() {
-  static FileSystems fileSystems;
-  return fileSystems;
+  static FileSystems *fileSystems = new FileSystems();
+  return *fileSystems;
 }
 
 const char16_t *const DriverNames[FsKinds] = {u"\\FileSystem\\Ntfs", u"\\FileSystem\\Fastfat",

@@ -40,7 +40,8 @@ struct Kernel {
 
 Kernel &K();
 
-// Builds and sends a request from the I/O manager itself; completes synchronously.
+// Builds and sends a request from the I/O manager itself; completes synchronously. Cleanup and
+// close requests are never refused for lack of memory.
 PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR majorFunction, PFILE_OBJECT fileObject);
 NTSTATUS SendIrp(PDEVICE_OBJECT device, PIRP irp);
 void FreeManagerIrp(PIRP irp);

@@ -10,9 +10,10 @@
 
 namespace sim {
 
+// Never destroyed: pool blocks stay reachable until the next reset, also at process exit.
 Kernel &K() {
-  static Kernel kernel;
-  return kernel;
+  static Kernel *kernel = new Kernel();
+  return *kernel;
 }
 
 std::u16string Widen(const char *text) {
@@ -434,7 +435,12 @@ VOID IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
 namespace sim {
 
 PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR majorFunction, PFILE_OBJECT fileObject) {
+  // Cleanup and close cannot fail for lack of memory: the I/O manager keeps reserves for them.
+  bool mustSucceed = majorFunction == IRP_MJ_CLEANUP || majorFunction == IRP_MJ_CLOSE;
+  SimFaults saved = K().faults;
+  if (mustSucceed) K().faults.poolOccurrence = 0;
   PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
+  if (mustSucceed) K().faults = saved;
   if (irp == NULL) return NULL;
   K().managerIrps[irp] = false;
   irp->RequestorMode = previousMode;
@@ -800,6 +806,10 @@ PDRIVER_OBJECT SimLoadDriver(DRIVER_INITIALIZE *entry, PCWSTR name, NTSTATUS *st
     RtlInitUnicodeString(&registryPath, u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\PELORIN");
     NTSTATUS result = entry(driver, &registryPath);
     if (status != NULL) *status = result;
+    // Devices created while the driver loads are ready once its entry point returns.
+    for (PDEVICE_OBJECT device = driver->DeviceObject; device != NULL; device = device->NextDevice) {
+      device->Flags &= ~DO_DEVICE_INITIALIZING;
+    }
   }
   return driver;
 }
@@ -893,6 +903,20 @@ NTSTATUS SimUserDeviceIoControl(HANDLE handle, SimRoad road, ULONG code, PVOID i
   }
   *returned = information;
   if (systemBuffer != NULL) ExFreePoolWithTag(systemBuffer, SimTagSystemBuffer);
+  FreeManagerIrp(irp);
+  return status;
+}
+
+NTSTATUS SimUserRequest(HANDLE handle, UCHAR majorFunction, ULONG_PTR *information) {
+  UserCaller caller;
+  *information = 0;
+  PFILE_OBJECT file = SimFileObjectOf(handle);
+  if (file == NULL) return STATUS_INVALID_HANDLE;
+  PDEVICE_OBJECT device = RelatedDevice(file);
+  PIRP irp = BuildIrp(device, majorFunction, file);
+  if (irp == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+  NTSTATUS status = SendIrp(device, irp);
+  *information = irp->IoStatus.Information;
   FreeManagerIrp(irp);
   return status;
 }

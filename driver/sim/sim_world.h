@@ -100,6 +100,8 @@ NTSTATUS SimUserClose(HANDLE handle);
 NTSTATUS SimUserDeviceIoControl(HANDLE handle, SimRoad road, ULONG code, PVOID input,
                                 ULONG inputLength, PVOID output, ULONG outputLength,
                                 ULONG_PTR *returned);
+// Any other request on an open handle (a read, a write, a flush), without buffers.
+NTSTATUS SimUserRequest(HANDLE handle, UCHAR majorFunction, ULONG_PTR *information);
 size_t SimOpenHandles();
 size_t SimLiveFileObjects();
 PFILE_OBJECT SimFileObjectOf(HANDLE handle);
