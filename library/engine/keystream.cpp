@@ -3,6 +3,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace vexlor {
 
@@ -32,7 +35,8 @@ constexpr uint64_t kOneMultiplyFloor = kKeystreamThreshold / 23;
 constexpr uint64_t kTwoMultiplyFloor = kKeystreamThreshold / 529;
 
 // States produced per round of the bulk loop; the buffer holds two more for a block's overrun.
-constexpr size_t kRoundStates = 256;
+// A short round lets the processor overlap one round's nibble sums with the next one's chain.
+constexpr size_t kRoundStates = 64;
 
 uint64_t Step(uint64_t state) {
   return state > kKeystreamThreshold ? state / 29 : state * 23;
@@ -86,12 +90,18 @@ void NextStates(uint64_t* state, uint64_t* states, size_t count) {
   *state = states[count - 1];
 }
 
-// Writes the nibble sum of each of `count` states to bytes[0, count).
-void NibbleSums(const uint64_t* states, uint8_t* bytes, size_t count) {
-  size_t i = 0;
+// Each level writes the nibble sum of each of `count` states to bytes[0, count).
+using NibbleSumsFunction = void (*)(const uint64_t* states, uint8_t* bytes, size_t count);
+
+void PlainNibbleSums(const uint64_t* states, uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) bytes[i] = NibbleSum(states[i]);
+}
+
 #if defined(__SSE2__)
+void Sse2NibbleSums(const uint64_t* states, uint8_t* bytes, size_t count) {
   const __m128i nibble_mask = _mm_set1_epi8(0x0F);
   const __m128i zero = _mm_setzero_si128();
+  size_t i = 0;
   for (; i + 16 <= count; i += 16) {
     __m128i sums[8];
     for (int pair = 0; pair < 8; ++pair) {
@@ -111,19 +121,65 @@ void NibbleSums(const uint64_t* states, uint8_t* bytes, size_t count) {
     __m128i half1 = _mm_packs_epi32(quarter2, quarter3);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_packus_epi16(half0, half1));
   }
-#endif
-  for (; i < count; ++i) bytes[i] = NibbleSum(states[i]);
+  PlainNibbleSums(states + i, bytes + i, count - i);
 }
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VEXLOR_KEYSTREAM_AVX512 1
+__attribute__((target("avx512f,avx512bw"))) void Avx512NibbleSums(const uint64_t* states,
+                                                                   uint8_t* bytes, size_t count) {
+  const __m512i nibble_mask = _mm512_set1_epi8(0x0F);
+  const __m512i zero = _mm512_setzero_si512();
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m512i eight = _mm512_loadu_si512(states + i);
+    // The zero-masking forms with a full mask are the plain instructions; GCC 12 warns about
+    // the unmasked intrinsics' undefined pass-through operand.
+    __m512i high = _mm512_maskz_srli_epi64(0xFF, eight, 4);
+    __m512i digits = _mm512_add_epi8(_mm512_and_si512(eight, nibble_mask),
+                                     _mm512_and_si512(high, nibble_mask));
+    // One sum per 64-bit lane, then each lane narrowed to its low byte.
+    __m128i sums = _mm512_maskz_cvtepi64_epi8(0xFF, _mm512_sad_epu8(digits, zero));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i), sums);
+  }
+  PlainNibbleSums(states + i, bytes + i, count - i);
+}
+#endif
+
+NibbleSumsFunction SumsForLevel(int level) {
+  switch (level) {
+    case 0:
+      return PlainNibbleSums;
+#if defined(__SSE2__)
+    case 1:
+      return Sse2NibbleSums;
+#endif
+#if defined(VEXLOR_KEYSTREAM_AVX512)
+    case 2:
+      __builtin_cpu_init();
+      if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return Avx512NibbleSums;
+      return nullptr;
+#endif
+    default:
+      return nullptr;
+  }
+}
+
+// Chosen on first use rather than by a static initialiser, which could run after another
+// file's initialiser has already enciphered something.
+NibbleSumsFunction g_nibbleSums = nullptr;
 
 // Adds (or subtracts) the next `count` keystream bytes to data, advancing *state past them.
 void Combine(uint64_t* state, uint8_t* data, size_t count, bool subtract) {
+  if (g_nibbleSums == nullptr) g_nibbleSums = SumsForLevel(BestKeystreamSumLevel());
   uint64_t states[kRoundStates + 2];
   uint8_t bytes[kRoundStates];
   while (count > 0) {
     size_t round = count < kRoundStates ? count : kRoundStates;
     if (*state == 0) return;  // the zero state stays zero and adds nothing
     NextStates(state, states, round);
-    NibbleSums(states, bytes, round);
+    g_nibbleSums(states, bytes, round);
     if (subtract) {
       for (size_t i = 0; i < round; ++i) data[i] = static_cast<uint8_t>(data[i] - bytes[i]);
     } else {
@@ -144,5 +200,19 @@ uint8_t Keystream::NextByte() {
 void Keystream::Encipher(uint8_t* data, size_t count) { Combine(&state_, data, count, false); }
 
 void Keystream::Decipher(uint8_t* data, size_t count) { Combine(&state_, data, count, true); }
+
+bool SelectKeystreamSumLevel(int level) {
+  NibbleSumsFunction sums = SumsForLevel(level);
+  if (sums == nullptr) return false;
+  g_nibbleSums = sums;
+  return true;
+}
+
+int BestKeystreamSumLevel() {
+  for (int level = 2; level > 0; --level) {
+    if (SumsForLevel(level) != nullptr) return level;
+  }
+  return 0;
+}
 
 }  // namespace vexlor

@@ -36,4 +36,10 @@ class Keystream {
 // overlap: one operation at a time per process, and settings are scrambled outside operations.
 extern Keystream g_keystream;
 
+// The bulk calls sum nibbles with the widest vector instructions the processor offers. Tests
+// check every level the machine has: 0 plain integer code, 1 SSE2, 2 AVX-512. Returns false,
+// changing nothing, when the processor or the build lacks the level.
+bool SelectKeystreamSumLevel(int level);
+int BestKeystreamSumLevel();
+
 }  // namespace vexlor

@@ -112,24 +112,47 @@ void ExpectBulkMatchesReference(uint64_t seed, size_t size, size_t call_length) 
   EXPECT_TRUE(actual == plain) << "deciphering did not restore, seed " << seed;
 }
 
+// Runs the body once with each nibble-sum level this processor and build offer, then goes back
+// to the best one.
+template <typename Body>
+void ForEachSumLevel(Body body) {
+  for (int level = 0; level <= BestKeystreamSumLevel(); ++level) {
+    if (!SelectKeystreamSumLevel(level)) continue;
+    SCOPED_TRACE(testing::Message() << "nibble-sum level " << level);
+    body();
+  }
+  ASSERT_TRUE(SelectKeystreamSumLevel(BestKeystreamSumLevel()));
+}
+
 TEST(KeystreamBulk, MatchesReferenceFromEdgeSeeds) {
   // The transfer buffer's length, plus lengths that end inside a block and on odd counts.
-  const size_t call_lengths[] = {100000, 1, 2, 3, 255, 256, 257, 4099};
-  for (uint64_t seed : EdgeSeeds()) {
-    for (size_t call_length : call_lengths) {
-      ExpectBulkMatchesReference(seed, call_length == 100000 ? 2000000 : 20000, call_length);
+  const size_t call_lengths[] = {100000, 1, 2, 3, 7, 63, 64, 65, 4099};
+  ForEachSumLevel([&] {
+    for (uint64_t seed : EdgeSeeds()) {
+      for (size_t call_length : call_lengths) {
+        ExpectBulkMatchesReference(seed, call_length == 100000 ? 1000000 : 20000, call_length);
+      }
     }
-  }
+  });
 }
 
 TEST(KeystreamBulk, MatchesReferenceFromRandomSeeds) {
-  uint64_t x = 0x243F6A8885A308D3ULL;
-  for (int i = 0; i < 64; ++i) {
-    uint64_t seed = NextRandom(&x);
-    // Half the seeds within the threshold, as password keys are, half anywhere.
-    if (i % 2 == 0) seed %= kThreshold + 1;
-    ExpectBulkMatchesReference(seed, 200000, 100000);
-  }
+  ForEachSumLevel([] {
+    uint64_t x = 0x243F6A8885A308D3ULL;
+    for (int i = 0; i < 64; ++i) {
+      uint64_t seed = NextRandom(&x);
+      // Half the seeds within the threshold, as password keys are, half anywhere.
+      if (i % 2 == 0) seed %= kThreshold + 1;
+      ExpectBulkMatchesReference(seed, 200000, 100000);
+    }
+  });
+}
+
+TEST(KeystreamBulk, UnknownSumLevelsAreRefused) {
+  EXPECT_FALSE(SelectKeystreamSumLevel(-1));
+  EXPECT_FALSE(SelectKeystreamSumLevel(3));
+  EXPECT_TRUE(SelectKeystreamSumLevel(0));
+  ASSERT_TRUE(SelectKeystreamSumLevel(BestKeystreamSumLevel()));
 }
 
 TEST(KeystreamBulk, MixedCallsContinueOneStream) {
