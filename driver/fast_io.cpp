@@ -297,3 +297,6 @@ FAST_IO_DISPATCH FilterFastIoDispatch = {
     FilterAcquireForCcFlush,
     FilterReleaseForCcFlush,
 };
+
+// The system checks the table's size against its own layout: 28 pointer-sized slots.
+static_assert(sizeof(FAST_IO_DISPATCH) == 28 * sizeof(PVOID), "fast I/O table layout");
