@@ -9,6 +9,7 @@
 
 #include "library_under_test.h"
 #include "shell_items.h"
+#include "trace_capture.h"
 
 namespace vexlor_test {
 namespace {
@@ -23,6 +24,9 @@ bool EnvironmentFlag(const char* name, char on) {
 // switched the system to Windows 98.
 bool DefaultPasswordOn() { return EnvironmentFlag("VEXLOR_TEST_DEFAULT_PASSWORD", '1'); }
 bool Windows9x() { return EnvironmentFlag("VEXLOR_TEST_PLATFORM", '1'); }
+
+// An offset past the three commands: InvokeCommand answers it without doing anything.
+constexpr UINT kOffsetPastTheCommands = 5;
 
 class ShellMenu : public ::testing::Test {
  protected:
@@ -49,6 +53,8 @@ class ShellMenu : public ::testing::Test {
     return hr;
   }
 
+  // Public for the table of calls in EachMethodWritesItsTraceLine.
+ public:
   ComApartment com_;
   ScratchFolder folder_;
   IContextMenu* menu_ = nullptr;
@@ -130,6 +136,91 @@ TEST_F(ShellMenu, DefaultOnlyAddsNothing) {
     EXPECT_EQ(menu_->QueryContextMenu(popup_, 1, 100, 199, flags), S_OK) << flags;
     EXPECT_EQ(GetMenuItemCount(popup_), 2) << flags;
   }
+}
+
+TEST_F(ShellMenu, EachMethodWritesItsTraceLine) {
+  folder_.AddFile("report.txt");
+  IDataObject* data = ShellDataObject(folder_.path(), {"report.txt"});
+  ASSERT_NE(data, nullptr);
+  CMINVOKECOMMANDINFO invoke = {};
+  invoke.cbSize = sizeof(invoke);
+  invoke.lpVerb = MAKEINTRESOURCEA(kOffsetPastTheCommands);
+  char help[64];
+
+  TraceCapture traces;
+  struct Case {
+    const char* line;
+    HRESULT result;
+    HRESULT (*call)(ShellMenu*, IDataObject*, CMINVOKECOMMANDINFO*, char*);
+  };
+  const Case cases[] = {
+      {"CContextMenu::Initialize\n", S_OK,
+       [](ShellMenu* t, IDataObject* d, CMINVOKECOMMANDINFO*, char*) {
+         return t->init_->Initialize(nullptr, d, nullptr);
+       }},
+      {"CContextMenu::QueryContextMenu\n", MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3),
+       [](ShellMenu* t, IDataObject*, CMINVOKECOMMANDINFO*, char*) {
+         return t->menu_->QueryContextMenu(t->popup_, 0, 100, 199, CMF_NORMAL);
+       }},
+      {"CContextMenu::GetCommandString\n", S_OK,
+       [](ShellMenu* t, IDataObject*, CMINVOKECOMMANDINFO*, char* h) {
+         return t->menu_->GetCommandString(0, GCS_HELPTEXTA, nullptr, h, 64);
+       }},
+      {"CContextMenu::InvokeCommand\n", S_OK,
+       [](ShellMenu* t, IDataObject*, CMINVOKECOMMANDINFO* i, char*) {
+         return t->menu_->InvokeCommand(i);
+       }},
+  };
+  for (const Case& c : cases) {
+    traces.Take();
+    EXPECT_EQ(c.call(this, data, &invoke, help), c.result) << c.line;
+    std::vector<std::string> lines = traces.Take();
+    ASSERT_FALSE(lines.empty()) << c.line;
+    EXPECT_EQ(lines[0], c.line);
+  }
+  data->Release();
+}
+
+const UINT kAssociationsChanged = WM_APP + 7;
+LONG g_notifiedEvents = 0;
+
+// The shell may send the notification (straight to this procedure) or post it.
+LRESULT CALLBACK NotificationWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != kAssociationsChanged) return DefWindowProcA(window, message, wParam, lParam);
+  LONG event = 0;
+  PIDLIST_ABSOLUTE* items = nullptr;
+  HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wParam),
+                                          static_cast<DWORD>(lParam), &items, &event);
+  g_notifiedEvents |= event;
+  if (lock != nullptr) SHChangeNotification_Unlock(lock);
+  return 0;
+}
+
+TEST(FileAssociations, UpdateFileExtensionNotifiesTheShell) {
+  ComApartment com;
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = NotificationWindow;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "VexlorTestNotifications";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowA(windowClass.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                              windowClass.hInstance, nullptr);
+  ASSERT_NE(window, nullptr) << "error " << GetLastError();
+  SHChangeNotifyEntry entry = {nullptr, TRUE};
+  ULONG registration = SHChangeNotifyRegister(window, SHCNRF_ShellLevel | SHCNRF_NewDelivery,
+                                              SHCNE_ASSOCCHANGED, kAssociationsChanged, 1, &entry);
+  ASSERT_NE(registration, 0u);
+
+  g_notifiedEvents = 0;
+  Export<void(WINAPI*)()>("UpdateFileExtension")();
+  for (int i = 0; i < 50 && g_notifiedEvents == 0; ++i) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    if (g_notifiedEvents == 0) Sleep(20);
+  }
+  EXPECT_EQ(g_notifiedEvents, SHCNE_ASSOCCHANGED);
+  SHChangeNotifyDeregister(registration);
+  DestroyWindow(window);
 }
 
 // Help texts come in the platform's character set, whichever the request names.

@@ -10,7 +10,26 @@ dll=$1 com_tests=$2 internal_tests=$3
 # A prefix of our own: this test registers a class and switches the Windows version.
 VEXLOR_WINE_ROOT="$VEXLOR_WINE_ROOT-shell"
 export VEXLOR_WINE_ROOT
-trap '"$WINE_RUN" --stop' EXIT
+
+# Windows need a display that exists before Wine's session starts: Wine picks its graphics
+# driver when the session's desktop process comes up.
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+  n=120
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  xvfb_pid=$!
+  DISPLAY=":$n"
+  export DISPLAY
+  i=0
+  while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+fi
+stop() {
+  "$WINE_RUN" --stop
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid"; fi
+}
+trap stop EXIT
+"$WINE_RUN" --stop  # a session left running without this display would have no windows
 "$WINE_RUN" --start || exit 1
 
 failures=0
@@ -67,6 +86,11 @@ expect_unregistered() {
   expect_no_key 'HKCR\.vxl'
   expect_no_key 'HKCR\Vexlor_File'
 }
+
+# Undo whatever an interrupted earlier run left in the prefix.
+run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
+run reg delete 'HKLM\SOFTWARE\Norvak' /f >/dev/null 2>&1
+run regsvr32 /u /s "$VEXLOR_DLL" >/dev/null 2>&1
 
 step "registration, twice"
 run regsvr32 /s "$VEXLOR_DLL" || fail "regsvr32 failed"
