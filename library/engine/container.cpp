@@ -104,7 +104,10 @@ FileResult EncryptFile(const char* path, size_t length, uint32_t attributes) {
   std::unique_ptr<ByteStream> target = fileSystem.CreateWrite(g_targetName);
   if (!target) return FileOpenFailed;
 
-  bool compress = g_settings.needCompression != 0 && kCodecAvailable;
+  // The length in front of a compressed payload cannot describe 2 GiB or more: store those.
+  uint64_t plainSize = 0;
+  bool compress = g_settings.needCompression != 0 && kCodecAvailable &&
+                  fileSystem.ReadSize(path, &plainSize) && plainSize < kCompressedSizeLimit;
   uint8_t* header = g_transferBuffer;
   memcpy(header, kMagic, kMagicLength);
   header[16] = compress ? '1' : '0';
