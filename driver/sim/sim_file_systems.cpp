@@ -417,3 +417,15 @@ const std::vector<SimRequest> &SimRequestsSeen(PDEVICE_OBJECT fileSystemDevice) 
 }
 
 const std::vector<SimFastIoCall> &SimFastIoCalls() { return F().fastIoCalls; }
+
+PFILE_OBJECT SimCreateStreamFile(SimVolume *volume, ULONGLONG fileNumber) {
+  SimVolume::Node *node = NULL;
+  for (SimVolume::Node &candidate : volume->nodes) {
+    if (candidate.fileNumber == fileNumber) node = &candidate;
+  }
+  if (node == NULL) {
+    volume->nodes.push_back({u"\\$Stream" + Widen(std::to_string(fileNumber).c_str()), false, fileNumber});
+    node = &volume->nodes.back();
+  }
+  return sim::CreateFileObject(volume->disk, node, FO_STREAM_FILE);
+}

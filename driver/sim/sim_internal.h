@@ -47,6 +47,8 @@ NTSTATUS SendIrp(PDEVICE_OBJECT device, PIRP irp);
 void FreeManagerIrp(PIRP irp);
 
 void ResetFileSystems();
+// A file object the file system opened itself: referenced once, no handle, no create request.
+PFILE_OBJECT CreateFileObject(PDEVICE_OBJECT device, PVOID fsContext, ULONG flags);
 NTSTATUS PoolAllocationFailed(ULONG tag);
 
 }  // namespace sim

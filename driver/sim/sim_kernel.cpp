@@ -673,6 +673,21 @@ PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject) {
 
 // ---- Files and handles ----------------------------------------------------------------------
 
+PFILE_OBJECT sim::CreateFileObject(PDEVICE_OBJECT device, PVOID fsContext, ULONG flags) {
+  PFILE_OBJECT file = static_cast<PFILE_OBJECT>(ExAllocatePoolWithTag(NonPagedPool, sizeof(FILE_OBJECT), SimTagFile));
+  if (file == NULL) return NULL;
+  std::memset(file, 0, sizeof(FILE_OBJECT));
+  file->Type = 5;
+  file->Size = sizeof(FILE_OBJECT);
+  file->DeviceObject = device;
+  file->Vpb = device->Vpb;
+  file->FsContext = fsContext;
+  file->Flags = flags;
+  device->ReferenceCount++;
+  K().fileReferences[file] = 1;
+  return file;
+}
+
 NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
                       POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
                       PLARGE_INTEGER AllocationSize, ULONG FileAttributes, ULONG ShareAccess,

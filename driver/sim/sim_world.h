@@ -64,6 +64,9 @@ void SimAddSubstitute(char letter, const char *target);
 SimVolume *SimAddNetworkDrive(char letter, const char *share);
 void SimAddDirectory(SimVolume *volume, const char *path);
 void SimAddFile(SimVolume *volume, const char *path, ULONGLONG fileNumber);
+// An unnamed stream file object of the file system on a file (as IoCreateStreamFileObject makes
+// them): no name, FO_STREAM_FILE set, one reference that ObDereferenceObject gives back.
+PFILE_OBJECT SimCreateStreamFile(SimVolume *volume, ULONGLONG fileNumber);
 // The file system deletes the volume's device (a dismount); the letter leads nowhere until
 // SimRemountVolume mounts a new volume device on the same disk.
 void SimDeleteVolume(SimVolume *volume);
