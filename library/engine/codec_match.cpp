@@ -32,14 +32,19 @@ inline uint64_t LoadHead(const uint8_t* bytes) {
   return __builtin_bswap64(value);
 }
 
-// Compares two strings that agree in bytes 0 to 8, from byte 9 up to the full lookahead.
-// Returns the common length (9 to 60); below 60, *goRight tells whether the key's byte at
-// the first difference is the greater.
+// Compares two strings that agree in bytes 0 to 8, from byte 9 up to the full lookahead, a
+// word at a time (the ring's spare bytes make the last load safe). Returns the common length
+// (9 to 60); below 60, *goRight tells whether the key's byte at the first difference is the
+// greater.
 int CommonTail(const uint8_t* key, const uint8_t* node, int* goRight) {
-  for (int i = 9; i < kLookahead; ++i) {
-    if (key[i] != node[i]) {
-      *goRight = key[i] > node[i];
-      return i;
+  for (int i = 9; i < kLookahead; i += 8) {
+    const uint64_t a = LoadHead(key + i);
+    const uint64_t b = LoadHead(node + i);
+    if (a != b) {
+      const int at = i + __builtin_clzll(a ^ b) / 8;
+      if (at >= kLookahead) return kLookahead;
+      *goRight = a > b;
+      return at;
     }
   }
   return kLookahead;
@@ -64,41 +69,36 @@ void InsertString(int r) {
   const uint64_t keyHead = LoadHead(key + 1);
   g_head[r] = keyHead;
   g_child[r][kLeft] = g_child[r][kRight] = kNoNode;
-  int best = 0;
-  int bestPosition = 0;
+  // Each candidate scores its length above the complement of its position value, so the
+  // highest score is the longest match and, among equally long ones, the nearest.
+  int bestScore = 0;
   int p = kFirstRoot + key[0];
   int goRight = 1;
+  int length = 0;
   for (;;) {
     const int next = g_child[p][goRight];
     if (next == kNoNode) {
       g_child[p][goRight] = static_cast<uint16_t>(r);
       g_parent[r] = static_cast<uint16_t>(p);
-      g_matchLength = best;
-      g_matchPosition = bestPosition;
-      return;
+      break;
     }
     p = next;
     const uint64_t nodeHead = g_head[p];
-    int length;
     if (nodeHead != keyHead) {
       length = 1 + __builtin_clzll(nodeHead ^ keyHead) / 8;
       goRight = keyHead > nodeHead;
     } else {
       length = CommonTail(key, &g_ring[p], &goRight);
     }
-    if (length > kThreshold) {
-      const int position = ((r - p) & kRingMask) - 1;
-      if (length > best) {
-        best = length;
-        bestPosition = position;
-        if (length >= kLookahead) break;
-      } else if (length == best && position < bestPosition) {
-        bestPosition = position;  // the nearer of two equally long matches
-      }
-    }
+    const int position = ((r - p) & kRingMask) - 1;
+    const int score = length > kThreshold ? (length << 12) | (kRingMask - position) : 0;
+    bestScore = score > bestScore ? score : bestScore;
+    if (length >= kLookahead) break;
   }
-  g_matchLength = best;
-  g_matchPosition = bestPosition;
+  g_matchLength = bestScore >> 12;
+  g_matchPosition = kRingMask - (bestScore & kRingMask);
+  if (length < kLookahead) return;
+
   // A full-length match: the new string takes p's place, and p leaves the tree.
   const int left = g_child[p][kLeft];
   const int right = g_child[p][kRight];

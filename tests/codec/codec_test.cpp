@@ -120,13 +120,6 @@ TEST(CodecPayloadTest, OneKeystreamBytePerCodeByte) {
   EXPECT_EQ(g_keystream.State(), reference.State()) << "after expanding";
 }
 
-struct Content {
-  const char* name;
-  Bytes (*make)(size_t size, uint64_t seed);
-};
-
-Bytes SpaceBytes(size_t size, uint64_t) { return Bytes(size, 0x20); }
-
 const Content kContents[] = {
     {"text", TextLikeBytes},
     {"random", RandomBytes},

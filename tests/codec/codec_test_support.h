@@ -127,4 +127,11 @@ inline Bytes RunBytes(size_t size, uint64_t seed) {
   return bytes;
 }
 
+inline Bytes SpaceBytes(size_t size, uint64_t) { return Bytes(size, 0x20); }
+
+struct Content {
+  const char* name;
+  Bytes (*make)(size_t size, uint64_t seed);
+};
+
 }  // namespace vexlor

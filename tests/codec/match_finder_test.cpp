@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec_internal.h"
+#include "codec_test_support.h"
 
 namespace vexlor {
 namespace {
@@ -110,6 +111,127 @@ TEST(MatchFinderTest, DeletedStringsAreNotFound) {
         EXPECT_EQ(found.position, keyPosition - s.position - 1);
       }
       keyPosition += 100;
+    }
+  }
+}
+
+// The insertion and deletion rules transcribed plainly, byte by byte, on links of their own
+// over the same ring: the match finder must agree with it on every insertion.
+class ReferenceTrees {
+ public:
+  void Reset() {
+    for (int i = kRoots; i < kLinks; ++i) right_[i] = kNone;
+    for (int i = 0; i < kRingSize; ++i) parent_[i] = kNone;
+  }
+
+  void Insert(int r) {
+    const uint8_t* key = &g_ring[r];
+    int difference = 1;
+    int p = kRoots + key[0];
+    right_[r] = left_[r] = kNone;
+    length = 0;
+    for (;;) {
+      int* link = difference >= 0 ? &right_[p] : &left_[p];
+      if (*link == kNone) {
+        *link = r;
+        parent_[r] = p;
+        return;
+      }
+      p = *link;
+      int i = 1;
+      for (; i < kLookahead; ++i) {
+        difference = key[i] - g_ring[p + i];
+        if (difference != 0) break;
+      }
+      if (i > kThreshold) {
+        const int candidate = ((r - p) & kRingMask) - 1;
+        if (i > length) {
+          position = candidate;
+          length = i;
+          if (i >= kLookahead) break;
+        } else if (i == length && candidate < position) {
+          position = candidate;
+        }
+      }
+    }
+    parent_[r] = parent_[p];
+    left_[r] = left_[p];
+    right_[r] = right_[p];
+    parent_[left_[p]] = r;
+    parent_[right_[p]] = r;
+    (right_[parent_[p]] == p ? right_ : left_)[parent_[p]] = r;
+    parent_[p] = kNone;
+  }
+
+  void Delete(int p) {
+    if (parent_[p] == kNone) return;
+    int q;
+    if (right_[p] == kNone) {
+      q = left_[p];
+    } else if (left_[p] == kNone) {
+      q = right_[p];
+    } else {
+      q = left_[p];
+      if (right_[q] != kNone) {
+        while (right_[q] != kNone) q = right_[q];
+        right_[parent_[q]] = left_[q];
+        parent_[left_[q]] = parent_[q];
+        left_[q] = left_[p];
+        parent_[left_[p]] = q;
+      }
+      right_[q] = right_[p];
+      parent_[right_[p]] = q;
+    }
+    parent_[q] = parent_[p];
+    (right_[parent_[p]] == p ? right_ : left_)[parent_[p]] = q;
+    parent_[p] = kNone;
+  }
+
+  int length = 0;
+  int position = 0;
+
+ private:
+  static constexpr int kNone = kRingSize;
+  static constexpr int kRoots = kRingSize + 1;
+  static constexpr int kLinks = kRoots + 256;
+  int parent_[kLinks];
+  int left_[kLinks];
+  int right_[kLinks];
+};
+
+TEST(MatchFinderTest, AgreesWithThePlainRulesOverWholeFiles) {
+  // The compressor's schedule: 60 strings before the first write position, then for every
+  // byte one deletion at s, the byte stored at s (and its mirror), one insertion at r.
+  static ReferenceTrees reference;
+  const Content contents[] = {
+      {"text", TextLikeBytes}, {"random", RandomBytes}, {"runs", RunBytes}, {"spaces", SpaceBytes}};
+  for (const Content& content : contents) {
+    SCOPED_TRACE(content.name);
+    const Bytes data = content.make(200000, 31);
+    ResetRing();
+    ResetSearchTrees();
+    reference.Reset();
+    std::memcpy(&g_ring[kFirstWrite], data.data(), kLookahead);
+    for (int i = 1; i <= kLookahead + 1; ++i) {
+      const int at = i <= kLookahead ? kFirstWrite - i : kFirstWrite;
+      InsertString(at);
+      reference.Insert(at);
+    }
+    int s = 0;
+    int r = kFirstWrite;
+    for (size_t next = kLookahead; next < data.size(); ++next) {
+      DeleteString(s);
+      reference.Delete(s);
+      g_ring[s] = data[next];
+      if (s < kLookahead - 1) g_ring[s + kRingSize] = data[next];
+      s = (s + 1) & kRingMask;
+      r = (r + 1) & kRingMask;
+      InsertString(r);
+      reference.Insert(r);
+      ASSERT_EQ(g_matchLength, reference.length) << "inserting at byte " << next;
+      if (reference.length > kThreshold) {
+        ASSERT_EQ(g_matchPosition, reference.position) << "inserting at byte " << next;
+      }
     }
   }
 }
