@@ -145,7 +145,7 @@ TEST_F(ShellMenu, EachMethodWritesItsTraceLine) {
   CMINVOKECOMMANDINFO invoke = {};
   invoke.cbSize = sizeof(invoke);
   invoke.lpVerb = MAKEINTRESOURCEA(kOffsetPastTheCommands);
-  char help[64];
+  char help[128];  // room for 64 UTF-16 characters
 
   TraceCapture traces;
   struct Case {
