@@ -28,14 +28,8 @@ xvfb_alive() {
 }
 
 start_session() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >"$root/wineboot.log" 2>&1 9>&- || { cat "$root/wineboot.log" >&2; exit 1; }
-  fi
-  # Daemons must not inherit the lock (fd 9) or the caller's output pipes, or they hold them.
-  wineserver -p </dev/null >/dev/null 2>&1 9>&- || true  # already running
-  # Start Wine's own services (services.exe, winedevice.exe, ...) now, detached, so that they do
-  # not inherit a test's output pipe and keep CTest waiting after the test has ended.
-  wineboot </dev/null >/dev/null 2>&1 9>&-
+  # The display comes first: Wine picks its graphics driver when the session's desktop
+  # starts, and without one every window of the session fails to open.
   if [ -z "${DISPLAY:-}" ] && ! xvfb_alive; then
     n=90
     while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
@@ -44,6 +38,21 @@ start_session() {
     echo ":$n" >"$root/display"
     i=0
     while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  fi
+  use_display
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >"$root/wineboot.log" 2>&1 9>&- || { cat "$root/wineboot.log" >&2; exit 1; }
+  fi
+  # Daemons must not inherit the lock (fd 9) or the caller's output pipes, or they hold them.
+  wineserver -p </dev/null >/dev/null 2>&1 9>&- || true  # already running
+  # Start Wine's own services (services.exe, winedevice.exe, ...) now, detached, so that they do
+  # not inherit a test's output pipe and keep CTest waiting after the test has ended.
+  wineboot </dev/null >/dev/null 2>&1 9>&-
+}
+
+use_display() {
+  if [ -z "${DISPLAY:-}" ] && [ -f "$root/display" ]; then
+    DISPLAY=$(cat "$root/display"); export DISPLAY
   fi
 }
 
@@ -68,7 +77,5 @@ esac
     start_session
   fi
 ) 9>"$root/lock"
-if [ -z "${DISPLAY:-}" ] && [ -f "$root/display" ]; then
-  DISPLAY=$(cat "$root/display"); export DISPLAY
-fi
+use_display
 exec wine "$@"
