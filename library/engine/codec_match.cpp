@@ -75,14 +75,12 @@ void InsertString(int r) {
   int p = kFirstRoot + key[0];
   int goRight = 1;
   int length = 0;
-  for (;;) {
-    const int next = g_child[p][goRight];
-    if (next == kNoNode) {
-      g_child[p][goRight] = static_cast<uint16_t>(r);
-      g_parent[r] = static_cast<uint16_t>(p);
-      break;
-    }
+  int next = g_child[p][kRight];
+  while (next != kNoNode) {
     p = next;
+    // Load both children before the comparison decides between them.
+    const int left = g_child[p][kLeft];
+    const int right = g_child[p][kRight];
     const uint64_t nodeHead = g_head[p];
     if (nodeHead != keyHead) {
       length = 1 + __builtin_clzll(nodeHead ^ keyHead) / 8;
@@ -94,6 +92,11 @@ void InsertString(int r) {
     const int score = length > kThreshold ? (length << 12) | (kRingMask - position) : 0;
     bestScore = score > bestScore ? score : bestScore;
     if (length >= kLookahead) break;
+    next = goRight ? right : left;
+  }
+  if (length < kLookahead) {
+    g_child[p][goRight] = static_cast<uint16_t>(r);
+    g_parent[r] = static_cast<uint16_t>(p);
   }
   g_matchLength = bestScore >> 12;
   g_matchPosition = kRingMask - (bestScore & kRingMask);
