@@ -231,7 +231,9 @@ int CompressFile(ByteStream& source, ByteStream& target) {
   g_writer = BitWriter{&target, 0, 0, 0, false};
   g_longestCodeBits = 0;
 
-  // The length goes in front, so the source is measured first.
+  // The length goes in front, so the source is measured first, from its start whatever
+  // position it was left at.
+  if (!source.Seek(0)) return kCodecFailed;
   uint64_t length = 0;
   for (size_t n; (n = source.Read(g_input, kBufferSize)) > 0;) length += n;
   if (source.ReadFailed() || length >= kCompressedSizeLimit) return kCodecFailed;

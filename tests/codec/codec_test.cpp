@@ -302,6 +302,28 @@ TEST(CodecTruncationTest, LookingAheadPastAWholeStreamIsNoError) {
   }
 }
 
+TEST(CodecTruncationTest, CorruptPayloadsStayWithinBounds) {
+  // Whatever the code bytes hold, decoding ends: at the stated length (a last match may run
+  // up to 59 bytes past it) or with 3 once it needs bits the payload does not have.
+  SampleRandom random(41);
+  for (int trial = 0; trial < 40; ++trial) {
+    const uint32_t length = static_cast<uint32_t>(random.Next() % (trial < 20 ? 5000 : 0x7FFFFFFF));
+    Bytes payload = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                     static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
+    const Bytes code = RandomBytes(random.Next() % 3000, random.Next());
+    payload.insert(payload.end(), code.begin(), code.end());
+    SCOPED_TRACE("length " + std::to_string(length) + ", " + std::to_string(code.size()) + " code bytes");
+    const CodecRun expanded = Expand(payload, DerivePasswordKey("x"));
+    if (expanded.result == 0) {
+      EXPECT_GE(expanded.output.size(), length);
+      EXPECT_LT(expanded.output.size(), size_t{length} + 60);
+    } else {
+      EXPECT_EQ(expanded.result, 3);
+      EXPECT_LT(expanded.output.size(), size_t{length} + 60);
+    }
+  }
+}
+
 class CountingReporter : public JobReporter {
  public:
   CountingReporter() { UseReporter(this); }
