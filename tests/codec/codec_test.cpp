@@ -30,13 +30,6 @@ std::string Hex(const Bytes& bytes, size_t count = 16) {
 
 Bytes Repeat(size_t count, uint8_t value) { return Bytes(count, value); }
 
-TEST(CodecKeystreamTest, ZeroKeyGivesZeroKeystream) {
-  // The code-byte cases below rely on it.
-  Keystream keystream;
-  keystream.Seed(0);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(keystream.NextByte(), 0);
-}
-
 TEST(CodecPayloadTest, SizesFollowTheModel) {
   struct Case {
     const char* name;
