@@ -78,7 +78,8 @@ void InsertString(int r) {
   int next = g_child[p][kRight];
   while (next != kNoNode) {
     p = next;
-    // Load both children before the comparison decides between them.
+    // Both children are loaded before the comparison decides between them, and the choice
+    // and the score are computed without branches: the direction is unpredictable.
     const int left = g_child[p][kLeft];
     const int right = g_child[p][kRight];
     const uint64_t nodeHead = g_head[p];
@@ -89,10 +90,10 @@ void InsertString(int r) {
       length = CommonTail(key, &g_ring[p], &goRight);
     }
     const int position = ((r - p) & kRingMask) - 1;
-    const int score = length > kThreshold ? (length << 12) | (kRingMask - position) : 0;
+    const int score = -static_cast<int>(length > kThreshold) & ((length << 12) | (kRingMask - position));
     bestScore = score > bestScore ? score : bestScore;
     if (length >= kLookahead) break;
-    next = goRight ? right : left;
+    next = left ^ ((left ^ right) & -goRight);
   }
   if (length < kLookahead) {
     g_child[p][goRight] = static_cast<uint16_t>(r);
