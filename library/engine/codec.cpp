@@ -175,16 +175,16 @@ struct BitReader {
     return true;
   }
 
-  // The plain reader fetched one byte whenever it held 8 bits or fewer; report its fetches
-  // as far as the bits consumed so far show them.
+  // Progress counts the fetches of a byte-at-a-time reader that fetches whenever it holds 8
+  // bits or fewer; this one reads ahead in blocks, so report as far as the bits consumed show.
   void ReportProgress() {
     const uint64_t done = ConsumedBits() / 8;
     if (done > reportedBytes) CurrentReporter().AddBytesDone(done - reportedBytes);
     reportedBytes = done;
   }
 
-  // After the last symbol: the plain reader had fetched one byte beyond every byte whose
-  // bits were consumed, end of stream or not.
+  // After the last symbol a byte-at-a-time reader has fetched one byte beyond every byte
+  // whose bits were consumed, end of stream or not.
   void ReportFinalFetches() {
     const uint64_t fetches = 1 + (ConsumedBits() + 7) / 8;
     if (fetches > reportedBytes) CurrentReporter().AddBytesDone(fetches - reportedBytes);
