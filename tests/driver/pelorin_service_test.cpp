@@ -20,15 +20,33 @@ std::string WindowsPath(const char *unixPath) {
   return path;
 }
 
-// The service manager refuses starts while it is still starting other services of a fresh
-// session (ERROR_SERVICE_DATABASE_LOCKED); that passes within seconds.
-BOOL StartWhenDatabaseIsFree(SC_HANDLE service) {
-  for (int attempt = 0; attempt < 120; attempt++) {
-    if (StartServiceA(service, 0, NULL)) return TRUE;
-    if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED) return FALSE;
-    Sleep(250);
+bool IsRunning(SC_HANDLE service) {
+  SERVICE_STATUS status;
+  return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+}
+
+// Starts the service and waits until it runs. A fresh Wine prefix's service manager spends its
+// first one or two minutes on its own start-up: meanwhile it refuses starts
+// (ERROR_SERVICE_DATABASE_LOCKED), its pipe is busy (ERROR_PIPE_BUSY) or it gives up waiting
+// for the driver host (ERROR_SERVICE_REQUEST_TIMEOUT). So every failure is retried until a
+// deadline; the errors seen are kept for the failure message.
+DWORD StartAndWait(SC_HANDLE service, std::string *errors) {
+  const DWORD deadline = GetTickCount() + 420000;
+  DWORD error = ERROR_SERVICE_REQUEST_TIMEOUT;
+  while (LONG(GetTickCount() - deadline) < 0) {
+    if (StartServiceA(service, 0, NULL)) {
+      error = 0;
+    } else {
+      error = GetLastError();
+      *errors += std::to_string(error) + " ";
+      if (error == ERROR_SERVICE_ALREADY_RUNNING) error = 0;
+    }
+    for (int wait = 0; wait < 8; wait++) {
+      if (IsRunning(service)) return 0;
+      Sleep(250);
+    }
   }
-  return FALSE;
+  return error != 0 ? error : DWORD(ERROR_SERVICE_REQUEST_TIMEOUT);
 }
 
 // Installs and starts the service once per program. In a Wine session that already ran this
@@ -52,8 +70,9 @@ class PelorinService : public ::testing::Test {
         ASSERT_EQ(error, DWORD(ERROR_SERVICE_MARKED_FOR_DELETE)) << "CreateService";
       }
     }
-    if (service != NULL && !StartWhenDatabaseIsFree(service)) {
-      ASSERT_EQ(GetLastError(), DWORD(ERROR_SERVICE_ALREADY_RUNNING)) << "StartService";
+    if (service != NULL) {
+      std::string errors;
+      ASSERT_EQ(StartAndWait(service, &errors), 0u) << "StartService errors: " << errors;
     }
   }
 
