@@ -1,4 +1,6 @@
-// The control device: its requests and the control-code table.
+// The control device: its requests and the control-code table. Everything here runs at passive
+// level in the calling thread (the starter's single thread in practice), by the request road or
+// the fast I/O road; control codes are not serialised against each other.
 #include "pelorin.h"
 
 namespace {

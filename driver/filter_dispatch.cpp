@@ -1,4 +1,5 @@
-// Requests on the filter devices. For now every request passes to the device below unchanged;
+// Requests on the filter devices, in the requesting thread at the level the I/O manager calls
+// file systems at. For now every request passes to the device below unchanged;
 // a closed file object takes its cached path with it so that a reused address starts clean.
 #include "pelorin.h"
 

@@ -1,5 +1,6 @@
 // The name cache: one path text per file object, in 256 buckets under one executive resource,
-// which is always held inside a critical region.
+// which is always held inside a critical region (callers run below dispatch level, in the
+// thread of the request or of the control code).
 #include "pelorin.h"
 
 NameEntry *NameCache[NameCacheBucketCount];

@@ -125,4 +125,56 @@ TEST_F(FilteredStackTest, FastIoIsHandedToTheFileSystemBelow) {
   EXPECT_EQ(SimUserClose(handle), STATUS_SUCCESS);
 }
 
+// The create request the I/O manager offers to FastIoQueryOpen sits at the filter's stack
+// location; the file system must see it at its own, and the filter must give it back as it was.
+TEST_F(FilteredStackTest, QueryOpenLeavesTheRequestWhereItWas) {
+  HANDLE handle = NULL;
+  ASSERT_EQ(SimUserOpen(u"\\??\\C:\\docs\\a.vxl", &handle), STATUS_SUCCESS);
+  PDEVICE_OBJECT filter = DriveFilters[2];
+  PIRP irp = IoAllocateIrp(filter->StackSize, FALSE);
+  ASSERT_NE(irp, nullptr);
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->MajorFunction = IRP_MJ_CREATE;
+  stack->FileObject = SimFileObjectOf(handle);
+  IoSetNextIrpStackLocation(irp);
+  stack->DeviceObject = filter;
+  CHAR location = irp->CurrentLocation;
+  FILE_NETWORK_OPEN_INFORMATION info = {};
+  EXPECT_TRUE(FilterFastIoDispatch.FastIoQueryOpen(irp, &info, filter));
+  EXPECT_EQ(irp->CurrentLocation, location);
+  EXPECT_EQ(IoGetCurrentIrpStackLocation(irp), stack);
+  EXPECT_EQ(stack->DeviceObject, filter);
+  ASSERT_FALSE(SimFastIoCalls().empty());
+  EXPECT_EQ(SimFastIoCalls().back().member, offsetof(FAST_IO_DISPATCH, FastIoQueryOpen));
+  EXPECT_EQ(SimFastIoCalls().back().device, SimVolumeDevice(c));
+  IoFreeIrp(irp);
+  EXPECT_EQ(SimUserClose(handle), STATUS_SUCCESS);
+}
+
+// Section creation names no device: the driver's own device is found up the volume's stack.
+TEST_F(FilteredStackTest, SectionLocksFindTheFilterThroughTheVolume) {
+  struct Case {
+    const char16_t *path;
+    bool handedDown;
+  };
+  const Case cases[] = {
+      {u"\\??\\C:\\docs\\a.vxl", true},
+      {u"\\Device\\NamedPipe\\pipe", false},  // no volume parameter block
+  };
+  for (const Case &open : cases) {
+    HANDLE handle = NULL;
+    ASSERT_EQ(SimUserOpen(open.path, &handle), STATUS_SUCCESS);
+    PFILE_OBJECT file = SimFileObjectOf(handle);
+    size_t calls = SimFastIoCalls().size();
+    FilterFastIoDispatch.AcquireFileForNtCreateSection(file);
+    FilterFastIoDispatch.ReleaseFileForNtCreateSection(file);
+    ASSERT_EQ(SimFastIoCalls().size(), calls + (open.handedDown ? 2 : 0));
+    if (open.handedDown) {
+      EXPECT_EQ(SimFastIoCalls()[calls].member, offsetof(FAST_IO_DISPATCH, AcquireFileForNtCreateSection));
+      EXPECT_EQ(SimFastIoCalls()[calls + 1].member, offsetof(FAST_IO_DISPATCH, ReleaseFileForNtCreateSection));
+    }
+    EXPECT_EQ(SimUserClose(handle), STATUS_SUCCESS);
+  }
+}
+
 }  // namespace
