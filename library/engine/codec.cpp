@@ -11,8 +11,6 @@
 
 namespace vexlor {
 
-extern const bool kCodecAvailable = true;
-
 namespace codec {
 int g_longestCodeBits;
 }  // namespace codec

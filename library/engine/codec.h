@@ -21,8 +21,4 @@ int CompressFile(ByteStream& source, ByteStream& target);
 // a payload that ends before its stated length.
 int ExpandFile(ByteStream& source, ByteStream& target);
 
-// True when the real codec is linked (a stand-in that fails every call would leave it false,
-// and encrypting would then write stored payloads). Defined next to the entry points.
-extern const bool kCodecAvailable;
-
 }  // namespace vexlor

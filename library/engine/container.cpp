@@ -106,7 +106,7 @@ FileResult EncryptFile(const char* path, size_t length, uint32_t attributes) {
 
   // The length in front of a compressed payload cannot describe 2 GiB or more: store those.
   uint64_t plainSize = 0;
-  bool compress = g_settings.needCompression != 0 && kCodecAvailable &&
+  bool compress = g_settings.needCompression != 0 &&
                   fileSystem.ReadSize(path, &plainSize) && plainSize < kCompressedSizeLimit;
   uint8_t* header = g_transferBuffer;
   memcpy(header, kMagic, kMagicLength);

@@ -232,28 +232,6 @@ TEST_F(ContainerTest, RenamedContainers) {
   }
 }
 
-TEST_F(ContainerTest, CompressionWaitsForTheCodec) {
-  if (kCodecAvailable) GTEST_SKIP() << "the codec is linked; its own tests cover compression";
-  g_settings.needCompression = 1;
-  WriteFile(folder.Path("a.txt"), "stored for now");
-  ASSERT_EQ(Process(folder.Path("a.txt"), Encrypt, "pw"), FileDone);
-  EXPECT_EQ(ReadFile(folder.Path("a_txt.vxl")), ExpectedContainer("pw", ".txt", "stored for now"));
-
-  // A compressed container cannot be expanded yet: it stays, and nothing else is left behind.
-  std::string compressed = "Vexlor of Norvak1\r\n.txt\r\n";
-  compressed += std::string("\x05\0\0\0", 4) + "abcde";
-  Keystream keystream;
-  keystream.Seed(static_cast<uint64_t>(DerivePasswordKey("pw")));
-  for (size_t i = 6; i < compressed.size(); ++i) {
-    if (i >= 25 && i < 29) continue;  // the plain length is not enciphered
-    compressed[i] = static_cast<char>(compressed[i] + keystream.NextByte());
-  }
-  WriteFile(folder.Path("b_txt.vxl"), compressed);
-  EXPECT_EQ(Process(folder.Path("b_txt.vxl"), Decrypt, "pw"), FileIoError);
-  EXPECT_EQ(folder.List(), (std::vector<std::string>{"a_txt.vxl", "b_txt.vxl"}));
-  EXPECT_EQ(ReadFile(folder.Path("b_txt.vxl")), compressed);
-}
-
 // Faults the real file system cannot be made to show on demand.
 class ContainerFaultTest : public ::testing::Test {
  protected:
