@@ -42,6 +42,10 @@ start_session() {
   use_display
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >"$root/wineboot.log" 2>&1 9>&- || { cat "$root/wineboot.log" >&2; exit 1; }
+    # The first boot goes on installing in the background; until it has finished, the
+    # service manager refuses to start services. The server is not persistent yet, so it
+    # ends when the last of those processes has.
+    wineserver -w 9>&-
   fi
   # Daemons must not inherit the lock (fd 9) or the caller's output pipes, or they hold them.
   wineserver -p </dev/null >/dev/null 2>&1 9>&- || true  # already running
