@@ -166,6 +166,9 @@ BOOLEAN NTAPI FilterFastIoDeviceControl(PFILE_OBJECT FileObject, BOOLEAN Wait, P
         lowerTable->FastIoDeviceControl == NULL) {
       return FALSE;
     }
+    // A buffer of its own on the stack: device control never falls back on the static text.
+    CHAR text[PathTextSize];
+    ResolveFullPath(FALSE, FileObject, extension, text);
     return lowerTable->FastIoDeviceControl(FileObject, Wait, InputBuffer, InputBufferLength,
                                            OutputBuffer, OutputBufferLength, IoControlCode,
                                            IoStatus, lower);

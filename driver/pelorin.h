@@ -73,6 +73,15 @@ BOOLEAN HookSpecial(PDRIVER_OBJECT DriverObject, ULONG Kind);
 VOID UnhookSpecial(ULONG Kind);
 FAST_IO_DETACH_DEVICE FilterFastIoDetachDevice;
 
-// Name cache.
+// Path resolution and the name cache. Text is a PathTextSize-byte buffer.
+VOID ResolveFullPath(BOOLEAN UseOwnName, PFILE_OBJECT FileObject, FilterExtension *Extension,
+                     PCHAR Text);
 VOID ForgetFileName(PFILE_OBJECT FileObject);
 VOID ClearNameCache(VOID);
+BOOLEAN QueryFileInformation(PDEVICE_OBJECT LowerDevice, PFILE_OBJECT FileObject,
+                             FILE_INFORMATION_CLASS InformationClass, PVOID Buffer, ULONG Length);
+IO_COMPLETION_ROUTINE QueryCompletion;
+
+// The protection rule.
+extern const CHAR InsufficientMemoryText[];
+BOOLEAN IsProtectedName(PCSTR Text);

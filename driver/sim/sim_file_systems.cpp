@@ -1,8 +1,11 @@
 // The simulated file systems: an NTFS-like and a FAT-like local file system mounted on disk
 // volumes, a network redirector (device type 0x14) serving shares, and the named-pipe and
 // mailslot file systems. Each answers opens, name and number queries and the attribute query,
-// logs the requests that reach it and owns a fast I/O table that records its calls.
+// logs the requests that reach it and owns a fast I/O table that records its calls. Files are
+// renamed, linked and deleted by set-information requests and delete-on-close opens.
 #include <deque>
+#include <mutex>
+#include <type_traits>
 
 #include "sim_internal.h"
 
@@ -13,10 +16,20 @@ struct SimVolume {
   PDEVICE_OBJECT volume;  // the mounted file-system device (local volumes only)
   VPB vpb;
   std::u16string sharePrefix;  // the redirector's name of a share: \;Z:0000000000034d8b\server\share
+  struct Node;
+  // What FsContext points at: the common header first, as the system expects of file systems.
+  struct Fcb {
+    FSRTL_COMMON_FCB_HEADER Header;
+    ERESOURCE MainResource;
+    Node *node;
+  };
   struct Node {
     std::u16string path;  // from the volume's root: "\" or "\docs\a.txt"
     bool directory;
     ULONGLONG fileNumber;
+    bool deletePending;
+    bool deleted;
+    Fcb fcb;
   };
   std::deque<Node> nodes;
 };
@@ -24,6 +37,28 @@ struct SimVolume {
 using namespace sim;
 
 namespace {
+
+SimVolume::Node *AddNode(SimVolume *volume, const std::u16string &path, bool directory, ULONGLONG fileNumber) {
+  volume->nodes.push_back(SimVolume::Node());
+  SimVolume::Node *node = &volume->nodes.back();
+  node->path = path;
+  node->directory = directory;
+  node->fileNumber = fileNumber;
+  node->deletePending = false;
+  node->deleted = false;
+  std::memset(&node->fcb, 0, sizeof(node->fcb));
+  node->fcb.Header.NodeTypeCode = 0x0701;
+  node->fcb.Header.NodeByteSize = sizeof(node->fcb);
+  ExInitializeResourceLite(&node->fcb.MainResource);
+  node->fcb.Header.Resource = &node->fcb.MainResource;
+  node->fcb.node = node;
+  return node;
+}
+
+SimVolume::Node *NodeOf(PFILE_OBJECT file) {
+  if (file == NULL || file->FsContext == NULL) return NULL;
+  return static_cast<SimVolume::Fcb *>(file->FsContext)->node;
+}
 
 const int FsKinds = 5;
 
@@ -35,7 +70,10 @@ struct FileSystems {
   PDEVICE_OBJECT redirector;
   std::map<PDEVICE_OBJECT, std::vector<SimRequest>> requests;
   std::vector<SimFastIoCall> fastIoCalls;
+  BOOLEAN fastIoAnswer;
+  NTSTATUS fastIoStatus;
   int nextVolumeNumber;
+  std::mutex logLock;
 };
 
 FileSystems &F() {
@@ -51,7 +89,7 @@ const char16_t *const FileSystemNames[FsKinds] = {u"NTFS", u"FAT", u"NTFS", u"NP
 SimVolume::Node *FindNode(SimVolume *volume, const std::u16string &path) {
   std::u16string upper = Upper(path);
   for (SimVolume::Node &node : volume->nodes) {
-    if (Upper(node.path) == upper) return &node;
+    if (!node.deleted && Upper(node.path) == upper) return &node;
   }
   return NULL;
 }
@@ -81,7 +119,7 @@ SimVolume *VolumeOfFile(PDEVICE_OBJECT device, PFILE_OBJECT file) {
   std::u16string rest;
   for (SimVolume &volume : F().volumes) {
     for (SimVolume::Node &node : volume.nodes) {
-      if (file->FsContext == &node) return &volume;
+      if (NodeOf(file) == &node) return &volume;
     }
   }
   return VolumeOf(device, u"", &rest);
@@ -94,7 +132,7 @@ NTSTATUS Open(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack) {
   if (volume == NULL) return STATUS_OBJECT_PATH_NOT_FOUND;
   std::u16string path = rest;
   if (file->RelatedFileObject != NULL) {
-    SimVolume::Node *base = static_cast<SimVolume::Node *>(file->RelatedFileObject->FsContext);
+    SimVolume::Node *base = NodeOf(file->RelatedFileObject);
     if (base == NULL) return STATUS_INVALID_PARAMETER;
     path = base->path + (base->path == u"\\" || path.empty() ? u"" : u"\\") + path;
   }
@@ -103,14 +141,20 @@ NTSTATUS Open(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack) {
 
   SimVolume::Node *node = FindNode(volume, path);
   if (node == NULL && (volume->kind == SimNamedPipeFs || volume->kind == SimMailslotFs)) {
-    volume->nodes.push_back({path, false, volume->nodes.size()});
-    node = &volume->nodes.back();
+    node = AddNode(volume, path, false, volume->nodes.size());
   }
-  if (node == NULL) return STATUS_OBJECT_NAME_NOT_FOUND;
   ULONG options = stack->Parameters.Create.Options & 0x00FFFFFF;
+  ULONG disposition = stack->Parameters.Create.Options >> 24;
+  if (node == NULL) {
+    if (disposition == FILE_OPEN || disposition == FILE_OVERWRITE) return STATUS_OBJECT_NAME_NOT_FOUND;
+    node = AddNode(volume, path, (options & FILE_DIRECTORY_FILE) != 0, 1000 + volume->nodes.size());
+  } else if (disposition == FILE_CREATE) {
+    return STATUS_OBJECT_NAME_COLLISION;
+  }
   if ((options & FILE_DIRECTORY_FILE) && !node->directory) return STATUS_NOT_A_DIRECTORY;
   if ((options & FILE_NON_DIRECTORY_FILE) && node->directory) return STATUS_FILE_IS_A_DIRECTORY;
-  file->FsContext = node;
+  if (options & FILE_DELETE_ON_CLOSE) node->deletePending = true;
+  file->FsContext = &node->fcb.Header;
   return STATUS_SUCCESS;
 }
 
@@ -129,7 +173,7 @@ NTSTATUS CopyText(const std::u16string &text, PVOID buffer, ULONG length, ULONG 
 
 NTSTATUS QueryFile(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack) {
   PFILE_OBJECT file = stack->FileObject;
-  SimVolume::Node *node = static_cast<SimVolume::Node *>(file->FsContext);
+  SimVolume::Node *node = NodeOf(file);
   SimVolume *volume = VolumeOfFile(device, file);
   if (node == NULL || volume == NULL) return STATUS_INVALID_PARAMETER;
   PVOID buffer = irp->AssociatedIrp.SystemBuffer;
@@ -146,6 +190,46 @@ NTSTATUS QueryFile(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack) {
       PFILE_INTERNAL_INFORMATION internal = static_cast<PFILE_INTERNAL_INFORMATION>(buffer);
       internal->IndexNumber.QuadPart = LONGLONG(node->fileNumber);
       irp->IoStatus.Information = sizeof(FILE_INTERNAL_INFORMATION);
+      return STATUS_SUCCESS;
+    }
+    default:
+      return STATUS_INVALID_INFO_CLASS;
+  }
+}
+
+// Renames, links and delete dispositions. The new names are paths from the volume's root.
+NTSTATUS SetFile(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack) {
+  PFILE_OBJECT file = stack->FileObject;
+  SimVolume::Node *node = NodeOf(file);
+  SimVolume *volume = VolumeOfFile(device, file);
+  if (node == NULL || volume == NULL) return STATUS_INVALID_PARAMETER;
+  PVOID buffer = irp->AssociatedIrp.SystemBuffer;
+  switch (stack->Parameters.SetFile.FileInformationClass) {
+    case FileDispositionInformation:
+      node->deletePending = static_cast<PFILE_DISPOSITION_INFORMATION>(buffer)->DeleteFile != 0;
+      return STATUS_SUCCESS;
+    case FileRenameInformation:
+    case FileLinkInformation: {
+      PFILE_RENAME_INFORMATION info = static_cast<PFILE_RENAME_INFORMATION>(buffer);
+      std::u16string target(info->FileName, info->FileNameLength / sizeof(WCHAR));
+      SimVolume::Node *existing = FindNode(volume, target);
+      if (existing == node) return STATUS_SUCCESS;
+      if (existing != NULL) {
+        if (!info->ReplaceIfExists) return STATUS_OBJECT_NAME_COLLISION;
+        existing->deleted = true;
+      }
+      if (stack->Parameters.SetFile.FileInformationClass == FileLinkInformation) {
+        AddNode(volume, target, false, node->fileNumber);
+        return STATUS_SUCCESS;
+      }
+      std::u16string old = node->path;
+      for (SimVolume::Node &other : volume->nodes) {
+        if (!other.deleted && other.path.size() > old.size() && other.path.compare(0, old.size(), old) == 0 &&
+            other.path[old.size()] == u'\\') {
+          other.path = target + other.path.substr(old.size());
+        }
+      }
+      node->path = target;
       return STATUS_SUCCESS;
     }
     default:
@@ -173,7 +257,11 @@ NTSTATUS QueryVolume(SimVolume *volume, PIRP irp, PIO_STACK_LOCATION stack) {
 
 NTSTATUS NTAPI FileSystemDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
-  F().requests[DeviceObject].push_back({stack->MajorFunction, stack->FileObject});
+  if (SimResourcesHeldByThisThread() != 0) SimViolation("a file system was asked while the caller holds a resource");
+  {
+    std::lock_guard<std::mutex> lock(F().logLock);
+    F().requests[DeviceObject].push_back({stack->MajorFunction, stack->FileObject});
+  }
   Irp->IoStatus.Information = 0;
   NTSTATUS status = STATUS_SUCCESS;
   switch (stack->MajorFunction) {
@@ -183,6 +271,14 @@ NTSTATUS NTAPI FileSystemDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     case IRP_MJ_QUERY_INFORMATION:
       status = QueryFile(DeviceObject, Irp, stack);
       break;
+    case IRP_MJ_SET_INFORMATION:
+      status = SetFile(DeviceObject, Irp, stack);
+      break;
+    case IRP_MJ_CLEANUP: {
+      SimVolume::Node *node = NodeOf(stack->FileObject);
+      if (node != NULL && node->deletePending) node->deleted = true;
+      break;
+    }
     case IRP_MJ_QUERY_VOLUME_INFORMATION: {
       std::u16string rest;
       SimVolume *volume = stack->FileObject ? VolumeOfFile(DeviceObject, stack->FileObject)
@@ -190,7 +286,7 @@ NTSTATUS NTAPI FileSystemDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       status = QueryVolume(volume, Irp, stack);
       break;
     }
-    default:  // cleanup, close, reads, writes, set information: nothing to keep
+    default:  // close, reads, writes: nothing to keep
       break;
   }
   Irp->IoStatus.Status = status;
@@ -206,80 +302,249 @@ NTSTATUS NTAPI DiskDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-// ---- The file systems' fast I/O entries: each records its call --------------------------------
+// ---- The file systems' fast I/O entries: each records its call and its arguments ------------
 
-void Record(size_t member, PDEVICE_OBJECT device) { F().fastIoCalls.push_back({member, device}); }
-
-BOOLEAN NTAPI FsCheckIfPossible(PFILE_OBJECT, PLARGE_INTEGER, ULONG, BOOLEAN, ULONG, BOOLEAN,
-                                PIO_STATUS_BLOCK, PDEVICE_OBJECT DeviceObject) {
-  Record(offsetof(FAST_IO_DISPATCH, FastIoCheckIfPossible), DeviceObject);
-  return TRUE;
+template <typename T>
+ULONG_PTR Argument(T value) {
+  if constexpr (std::is_pointer<T>::value) {
+    return reinterpret_cast<ULONG_PTR>(value);
+  } else {
+    return static_cast<ULONG_PTR>(value);
+  }
 }
 
-BOOLEAN NTAPI FsRead(PFILE_OBJECT, PLARGE_INTEGER, ULONG Length, BOOLEAN, ULONG, PVOID Buffer,
-                     PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
-  Record(offsetof(FAST_IO_DISPATCH, FastIoRead), DeviceObject);
+template <typename... Args>
+void Record(size_t member, PDEVICE_OBJECT device, Args... arguments) {
+  std::lock_guard<std::mutex> lock(F().logLock);
+  F().fastIoCalls.push_back({member, device, {Argument(arguments)...}});
+}
+
+BOOLEAN Answer(PIO_STATUS_BLOCK IoStatus) {
+  IoStatus->Status = F().fastIoStatus;
+  IoStatus->Information = SimFastIoInformation;
+  return F().fastIoAnswer;
+}
+
+#define MEMBER(name) offsetof(FAST_IO_DISPATCH, name)
+
+BOOLEAN NTAPI FsCheckIfPossible(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, ULONG Length,
+                                BOOLEAN Wait, ULONG LockKey, BOOLEAN CheckForReadOperation,
+                                PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoCheckIfPossible), DeviceObject, FileObject, FileOffset, Length, Wait, LockKey,
+         CheckForReadOperation, IoStatus);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsRead(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, ULONG Length, BOOLEAN Wait,
+                     ULONG LockKey, PVOID Buffer, PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoRead), DeviceObject, FileObject, FileOffset, Length, Wait, LockKey, Buffer, IoStatus);
   std::memset(Buffer, 'R', Length);
-  IoStatus->Status = STATUS_SUCCESS;
+  BOOLEAN answer = Answer(IoStatus);
   IoStatus->Information = Length;
-  return TRUE;
+  return answer;
 }
 
-BOOLEAN NTAPI FsWrite(PFILE_OBJECT, PLARGE_INTEGER, ULONG Length, BOOLEAN, ULONG, PVOID,
-                      PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
-  Record(offsetof(FAST_IO_DISPATCH, FastIoWrite), DeviceObject);
-  IoStatus->Status = STATUS_SUCCESS;
+BOOLEAN NTAPI FsWrite(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, ULONG Length, BOOLEAN Wait,
+                      ULONG LockKey, PVOID Buffer, PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoWrite), DeviceObject, FileObject, FileOffset, Length, Wait, LockKey, Buffer, IoStatus);
+  BOOLEAN answer = Answer(IoStatus);
   IoStatus->Information = Length;
-  return TRUE;
+  return answer;
 }
 
-BOOLEAN NTAPI FsQueryBasicInfo(PFILE_OBJECT, BOOLEAN, PFILE_BASIC_INFORMATION Buffer,
+BOOLEAN NTAPI FsQueryBasicInfo(PFILE_OBJECT FileObject, BOOLEAN Wait, PFILE_BASIC_INFORMATION Buffer,
                                PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
-  Record(offsetof(FAST_IO_DISPATCH, FastIoQueryBasicInfo), DeviceObject);
+  Record(MEMBER(FastIoQueryBasicInfo), DeviceObject, FileObject, Wait, Buffer, IoStatus);
   std::memset(Buffer, 0, sizeof(*Buffer));
   Buffer->FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  IoStatus->Status = STATUS_SUCCESS;
-  IoStatus->Information = sizeof(*Buffer);
-  return TRUE;
+  return Answer(IoStatus);
 }
 
-BOOLEAN NTAPI FsDeviceControl(PFILE_OBJECT, BOOLEAN, PVOID, ULONG, PVOID, ULONG, ULONG,
-                              PIO_STATUS_BLOCK, PDEVICE_OBJECT DeviceObject) {
-  Record(offsetof(FAST_IO_DISPATCH, FastIoDeviceControl), DeviceObject);
-  return FALSE;  // device controls of a file system go by request
+BOOLEAN NTAPI FsQueryStandardInfo(PFILE_OBJECT FileObject, BOOLEAN Wait, PFILE_STANDARD_INFORMATION Buffer,
+                                  PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoQueryStandardInfo), DeviceObject, FileObject, Wait, Buffer, IoStatus);
+  return Answer(IoStatus);
 }
 
+BOOLEAN NTAPI FsLock(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, PLARGE_INTEGER Length,
+                     PEPROCESS ProcessId, ULONG Key, BOOLEAN FailImmediately, BOOLEAN ExclusiveLock,
+                     PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoLock), DeviceObject, FileObject, FileOffset, Length, ProcessId, Key, FailImmediately,
+         ExclusiveLock, IoStatus);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsUnlockSingle(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, PLARGE_INTEGER Length,
+                             PEPROCESS ProcessId, ULONG Key, PIO_STATUS_BLOCK IoStatus,
+                             PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoUnlockSingle), DeviceObject, FileObject, FileOffset, Length, ProcessId, Key, IoStatus);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsUnlockAll(PFILE_OBJECT FileObject, PEPROCESS ProcessId, PIO_STATUS_BLOCK IoStatus,
+                          PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoUnlockAll), DeviceObject, FileObject, ProcessId, IoStatus);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsUnlockAllByKey(PFILE_OBJECT FileObject, PVOID ProcessId, ULONG Key, PIO_STATUS_BLOCK IoStatus,
+                               PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoUnlockAllByKey), DeviceObject, FileObject, ProcessId, Key, IoStatus);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsDeviceControl(PFILE_OBJECT FileObject, BOOLEAN Wait, PVOID InputBuffer,
+                              ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,
+                              ULONG IoControlCode, PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoDeviceControl), DeviceObject, FileObject, Wait, InputBuffer, InputBufferLength,
+         OutputBuffer, OutputBufferLength, IoControlCode, IoStatus);
+  return Answer(IoStatus);
+}
+
+// As a file system does for section creation: the file's main resource, exclusive.
 VOID NTAPI FsAcquireFile(PFILE_OBJECT FileObject) {
-  Record(offsetof(FAST_IO_DISPATCH, AcquireFileForNtCreateSection), FileObject->DeviceObject);
+  Record(MEMBER(AcquireFileForNtCreateSection), FileObject->DeviceObject, FileObject);
+  SimVolume::Node *node = NodeOf(FileObject);
+  if (node == NULL) return;
+  KeEnterCriticalRegion();
+  ExAcquireResourceExclusiveLite(&node->fcb.MainResource, TRUE);
 }
 
 VOID NTAPI FsReleaseFile(PFILE_OBJECT FileObject) {
-  Record(offsetof(FAST_IO_DISPATCH, ReleaseFileForNtCreateSection), FileObject->DeviceObject);
+  Record(MEMBER(ReleaseFileForNtCreateSection), FileObject->DeviceObject, FileObject);
+  SimVolume::Node *node = NodeOf(FileObject);
+  if (node == NULL) return;
+  ExReleaseResourceLite(&node->fcb.MainResource);
+  KeLeaveCriticalRegion();
 }
 
-BOOLEAN NTAPI FsQueryOpen(PIRP Irp, PFILE_NETWORK_OPEN_INFORMATION, PDEVICE_OBJECT DeviceObject) {
-  Record(offsetof(FAST_IO_DISPATCH, FastIoQueryOpen), DeviceObject);
+BOOLEAN NTAPI FsQueryNetworkOpenInfo(PFILE_OBJECT FileObject, BOOLEAN Wait,
+                                     PFILE_NETWORK_OPEN_INFORMATION Buffer, PIO_STATUS_BLOCK IoStatus,
+                                     PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoQueryNetworkOpenInfo), DeviceObject, FileObject, Wait, Buffer, IoStatus);
+  return Answer(IoStatus);
+}
+
+NTSTATUS NTAPI FsAcquireForModWrite(PFILE_OBJECT FileObject, PLARGE_INTEGER EndingOffset,
+                                    PERESOURCE *ResourceToRelease, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(AcquireForModWrite), DeviceObject, FileObject, EndingOffset, ResourceToRelease);
+  return F().fastIoStatus;
+}
+
+BOOLEAN NTAPI FsMdlRead(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, ULONG Length, ULONG LockKey,
+                        PMDL *MdlChain, PIO_STATUS_BLOCK IoStatus, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(MdlRead), DeviceObject, FileObject, FileOffset, Length, LockKey, MdlChain, IoStatus);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsMdlReadComplete(PFILE_OBJECT FileObject, PMDL MdlChain, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(MdlReadComplete), DeviceObject, FileObject, MdlChain);
+  return F().fastIoAnswer;
+}
+
+BOOLEAN NTAPI FsPrepareMdlWrite(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, ULONG Length,
+                                ULONG LockKey, PMDL *MdlChain, PIO_STATUS_BLOCK IoStatus,
+                                PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(PrepareMdlWrite), DeviceObject, FileObject, FileOffset, Length, LockKey, MdlChain, IoStatus);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsMdlWriteComplete(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, PMDL MdlChain,
+                                 PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(MdlWriteComplete), DeviceObject, FileObject, FileOffset, MdlChain);
+  return F().fastIoAnswer;
+}
+
+BOOLEAN NTAPI FsReadCompressed(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, ULONG Length,
+                               ULONG LockKey, PVOID Buffer, PMDL *MdlChain, PIO_STATUS_BLOCK IoStatus,
+                               PCOMPRESSED_DATA_INFO CompressedDataInfo, ULONG CompressedDataInfoLength,
+                               PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoReadCompressed), DeviceObject, FileObject, FileOffset, Length, LockKey, Buffer, MdlChain,
+         IoStatus, CompressedDataInfo, CompressedDataInfoLength);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsWriteCompressed(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, ULONG Length,
+                                ULONG LockKey, PVOID Buffer, PMDL *MdlChain, PIO_STATUS_BLOCK IoStatus,
+                                PCOMPRESSED_DATA_INFO CompressedDataInfo, ULONG CompressedDataInfoLength,
+                                PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoWriteCompressed), DeviceObject, FileObject, FileOffset, Length, LockKey, Buffer, MdlChain,
+         IoStatus, CompressedDataInfo, CompressedDataInfoLength);
+  return Answer(IoStatus);
+}
+
+BOOLEAN NTAPI FsMdlReadCompleteCompressed(PFILE_OBJECT FileObject, PMDL MdlChain, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(MdlReadCompleteCompressed), DeviceObject, FileObject, MdlChain);
+  return F().fastIoAnswer;
+}
+
+BOOLEAN NTAPI FsMdlWriteCompleteCompressed(PFILE_OBJECT FileObject, PLARGE_INTEGER FileOffset, PMDL MdlChain,
+                                           PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(MdlWriteCompleteCompressed), DeviceObject, FileObject, FileOffset, MdlChain);
+  return F().fastIoAnswer;
+}
+
+BOOLEAN NTAPI FsQueryOpen(PIRP Irp, PFILE_NETWORK_OPEN_INFORMATION NetworkInformation,
+                          PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(FastIoQueryOpen), DeviceObject, Irp, NetworkInformation);
   if (IoGetCurrentIrpStackLocation(Irp)->DeviceObject != DeviceObject) {
     SimViolation("query-open request not at the file system's stack location");
   }
-  return TRUE;
+  return F().fastIoAnswer;
 }
 
-void MakeDriver(int kind) {
-  PDRIVER_OBJECT driver = SimLoadDriver(NULL, DriverNames[kind], NULL);
-  for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; major++) driver->MajorFunction[major] = FileSystemDispatch;
-  FAST_IO_DISPATCH &table = F().tables[kind];
+NTSTATUS NTAPI FsReleaseForModWrite(PFILE_OBJECT FileObject, PERESOURCE ResourceToRelease,
+                                    PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(ReleaseForModWrite), DeviceObject, FileObject, ResourceToRelease);
+  return F().fastIoStatus;
+}
+
+NTSTATUS NTAPI FsAcquireForCcFlush(PFILE_OBJECT FileObject, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(AcquireForCcFlush), DeviceObject, FileObject);
+  return F().fastIoStatus;
+}
+
+NTSTATUS NTAPI FsReleaseForCcFlush(PFILE_OBJECT FileObject, PDEVICE_OBJECT DeviceObject) {
+  Record(MEMBER(ReleaseForCcFlush), DeviceObject, FileObject);
+  return F().fastIoStatus;
+}
+
+void FillTable(FAST_IO_DISPATCH &table) {
   std::memset(&table, 0, sizeof(table));
   table.SizeOfFastIoDispatch = sizeof(FAST_IO_DISPATCH);
   table.FastIoCheckIfPossible = FsCheckIfPossible;
   table.FastIoRead = FsRead;
   table.FastIoWrite = FsWrite;
   table.FastIoQueryBasicInfo = FsQueryBasicInfo;
+  table.FastIoQueryStandardInfo = FsQueryStandardInfo;
+  table.FastIoLock = FsLock;
+  table.FastIoUnlockSingle = FsUnlockSingle;
+  table.FastIoUnlockAll = FsUnlockAll;
+  table.FastIoUnlockAllByKey = FsUnlockAllByKey;
   table.FastIoDeviceControl = FsDeviceControl;
   table.AcquireFileForNtCreateSection = FsAcquireFile;
   table.ReleaseFileForNtCreateSection = FsReleaseFile;
+  table.FastIoQueryNetworkOpenInfo = FsQueryNetworkOpenInfo;
+  table.AcquireForModWrite = FsAcquireForModWrite;
+  table.MdlRead = FsMdlRead;
+  table.MdlReadComplete = FsMdlReadComplete;
+  table.PrepareMdlWrite = FsPrepareMdlWrite;
+  table.MdlWriteComplete = FsMdlWriteComplete;
+  table.FastIoReadCompressed = FsReadCompressed;
+  table.FastIoWriteCompressed = FsWriteCompressed;
+  table.MdlReadCompleteCompressed = FsMdlReadCompleteCompressed;
+  table.MdlWriteCompleteCompressed = FsMdlWriteCompleteCompressed;
   table.FastIoQueryOpen = FsQueryOpen;
-  driver->FastIoDispatch = &table;
+  table.ReleaseForModWrite = FsReleaseForModWrite;
+  table.AcquireForCcFlush = FsAcquireForCcFlush;
+  table.ReleaseForCcFlush = FsReleaseForCcFlush;
+}
+
+void MakeDriver(int kind) {
+  PDRIVER_OBJECT driver = SimLoadDriver(NULL, DriverNames[kind], NULL);
+  for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; major++) driver->MajorFunction[major] = FileSystemDispatch;
+  FillTable(F().tables[kind]);
+  driver->FastIoDispatch = &F().tables[kind];
   F().drivers[kind] = driver;
 }
 
@@ -302,7 +567,7 @@ SimVolume *AddSpecial(SimFsKind kind, const char16_t *name, DEVICE_TYPE type) {
   volume->kind = kind;
   volume->disk = MakeDevice(F().drivers[kind], name, type);
   volume->volume = NULL;
-  volume->nodes.push_back({u"\\", true, 0});
+  AddNode(volume, u"\\", true, 0);
   return volume;
 }
 
@@ -322,6 +587,8 @@ void sim::ResetFileSystems() {
   fs.volumes.clear();
   fs.requests.clear();
   fs.fastIoCalls.clear();
+  fs.fastIoAnswer = TRUE;
+  fs.fastIoStatus = STATUS_SUCCESS;
   fs.redirector = NULL;
   fs.nextVolumeNumber = 1;
   fs.disk = SimLoadDriver(NULL, u"\\Driver\\Disk", NULL);
@@ -341,7 +608,7 @@ SimVolume *SimAddLocalVolume(char letter, SimFsKind kind) {
   volume->vpb.RealDevice = volume->disk;
   volume->disk->Vpb = &volume->vpb;
   Mount(volume);
-  volume->nodes.push_back({u"\\", true, 5});
+  AddNode(volume, u"\\", true, 5);
   SimCreateLink(LetterLink(letter).c_str(), name.c_str());
   return volume;
 }
@@ -362,17 +629,17 @@ SimVolume *SimAddNetworkDrive(char letter, const char *share) {
   volume->disk = F().redirector;
   volume->volume = NULL;
   volume->sharePrefix = u"\\;" + std::u16string(1, char16_t(letter)) + u":0000000000034d8b" + Widen(share);
-  volume->nodes.push_back({u"\\", true, 5});
+  AddNode(volume, u"\\", true, 5);
   SimCreateLink(LetterLink(letter).c_str(), (u"\\Device\\LanmanRedirector" + volume->sharePrefix).c_str());
   return volume;
 }
 
 void SimAddDirectory(SimVolume *volume, const char *path) {
-  volume->nodes.push_back({Widen(path), true, 100 + volume->nodes.size()});
+  AddNode(volume, Widen(path), true, 100 + volume->nodes.size());
 }
 
 void SimAddFile(SimVolume *volume, const char *path, ULONGLONG fileNumber) {
-  volume->nodes.push_back({Widen(path), false, fileNumber});
+  AddNode(volume, Widen(path), false, fileNumber);
 }
 
 void SimDeleteVolume(SimVolume *volume) {
@@ -412,6 +679,24 @@ PDRIVER_OBJECT SimFileSystemDriver(SimFsKind kind) { return F().drivers[kind]; }
 
 void SimRemoveFastIoTable(SimFsKind kind) { F().drivers[kind]->FastIoDispatch = NULL; }
 
+void SimSetFastIoTableSize(SimFsKind kind, ULONG size) { F().tables[kind].SizeOfFastIoDispatch = size; }
+
+void SimClearFastIoEntry(SimFsKind kind, size_t member) {
+  std::memset(reinterpret_cast<char *>(&F().tables[kind]) + member, 0, sizeof(PVOID));
+}
+
+void SimSetFastIoAnswer(BOOLEAN answer, NTSTATUS status) {
+  F().fastIoAnswer = answer;
+  F().fastIoStatus = status;
+}
+
+bool SimFileExists(SimVolume *volume, const char *path) { return FindNode(volume, Widen(path)) != NULL; }
+
+PERESOURCE SimMainResourceOf(PFILE_OBJECT file) {
+  SimVolume::Node *node = NodeOf(file);
+  return node == NULL ? NULL : &node->fcb.MainResource;
+}
+
 const std::vector<SimRequest> &SimRequestsSeen(PDEVICE_OBJECT fileSystemDevice) {
   return F().requests[fileSystemDevice];
 }
@@ -424,8 +709,7 @@ PFILE_OBJECT SimCreateStreamFile(SimVolume *volume, ULONGLONG fileNumber) {
     if (candidate.fileNumber == fileNumber) node = &candidate;
   }
   if (node == NULL) {
-    volume->nodes.push_back({u"\\$Stream" + Widen(std::to_string(fileNumber).c_str()), false, fileNumber});
-    node = &volume->nodes.back();
+    node = AddNode(volume, u"\\$Stream" + Widen(std::to_string(fileNumber).c_str()), false, fileNumber);
   }
-  return sim::CreateFileObject(volume->disk, node, FO_STREAM_FILE);
+  return sim::CreateFileObject(volume->disk, &node->fcb.Header, FO_STREAM_FILE);
 }

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct Kernel {
 };
 
 Kernel &K();
+// Guards the kernel's maps that threads of a test share: pool, own requests, violations.
+std::mutex &Bookkeeping();
 
 // Builds and sends a request from the I/O manager itself; completes synchronously. Cleanup and
 // close requests are never refused for lack of memory.

@@ -4,6 +4,8 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "../kernel.h"
 #include "sim_internal.h"
@@ -41,6 +43,11 @@ std::u16string FromUnicode(PCUNICODE_STRING text) {
   return std::u16string(text->Buffer, text->Length / sizeof(WCHAR));
 }
 
+std::mutex &Bookkeeping() {
+  static std::mutex *mutex = new std::mutex();
+  return *mutex;
+}
+
 NTSTATUS PoolAllocationFailed(ULONG tag) {
   SimFaults &faults = K().faults;
   if (faults.poolOccurrence == 0 || (faults.poolTag != 0 && faults.poolTag != tag)) return 0;
@@ -59,12 +66,17 @@ thread_local std::jmp_buf *activeGuard;
 thread_local NTSTATUS raisedStatus;
 thread_local LONG criticalRegionDepth;
 thread_local KPROCESSOR_MODE previousMode = KernelMode;
+// The executive resources the current thread holds, for deadlock checks.
+const int MaximumHeldResources = 8;
+thread_local PERESOURCE heldResources[MaximumHeldResources];
+thread_local int heldResourceCount;
 
 struct SimThread {
   int unused;
 } currentThread;
 
 bool InsidePool(const void *address) {
+  std::lock_guard<std::mutex> lock(Bookkeeping());
   auto &pool = K().pool;
   auto it = pool.upper_bound(const_cast<PVOID>(address));
   if (it == pool.begin()) return false;
@@ -114,7 +126,10 @@ void SimReset() {
 }
 
 const std::vector<std::string> &SimViolations() { return K().violations; }
-void SimViolation(const std::string &text) { K().violations.push_back(text); }
+void SimViolation(const std::string &text) {
+  std::lock_guard<std::mutex> lock(Bookkeeping());
+  K().violations.push_back(text);
+}
 SimFaults &SimFaultPlan() { return K().faults; }
 
 void SimFailAllocation(ULONG tag, ULONG occurrence) {
@@ -124,6 +139,7 @@ void SimFailAllocation(ULONG tag, ULONG occurrence) {
 }
 
 size_t SimPoolBlocks(ULONG tag) {
+  std::lock_guard<std::mutex> lock(Bookkeeping());
   size_t count = 0;
   for (auto &block : K().pool) count += (tag == 0 || block.second.first == tag);
   return count;
@@ -142,28 +158,45 @@ PFILE_OBJECT SimFileObjectOf(HANDLE handle) {
   return it == K().handles.end() ? NULL : it->second;
 }
 
-bool SimResourceHeld(PERESOURCE resource) { return resource->ActiveCount != 0; }
+bool SimResourceHeld(PERESOURCE resource) { return __atomic_load_n(&resource->State, __ATOMIC_ACQUIRE) != 0; }
+bool SimResourceHeldExclusive(PERESOURCE resource) {
+  return __atomic_load_n(&resource->State, __ATOMIC_ACQUIRE) == -1;
+}
+int SimResourcesHeldByThisThread() { return heldResourceCount; }
 LONG SimCriticalRegionDepth() { return criticalRegionDepth; }
 
 // ---- Pool -----------------------------------------------------------------------------------
 
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
   (void)PoolType;
-  if (PoolAllocationFailed(Tag) != 0) return NULL;
   PVOID block = std::malloc(NumberOfBytes ? NumberOfBytes : 1);
   std::memset(block, 0xCD, NumberOfBytes);  // pool memory is not zeroed
+  std::lock_guard<std::mutex> lock(Bookkeeping());
+  if (PoolAllocationFailed(Tag) != 0) {
+    std::free(block);
+    return NULL;
+  }
   K().pool[block] = {Tag, NumberOfBytes};
   return block;
 }
 
 VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
-  auto it = K().pool.find(P);
-  if (it == K().pool.end()) {
+  bool found = false;
+  bool tagDiffers = false;
+  {
+    std::lock_guard<std::mutex> lock(Bookkeeping());
+    auto it = K().pool.find(P);
+    if (it != K().pool.end()) {
+      found = true;
+      tagDiffers = Tag != 0 && it->second.first != Tag;
+      K().pool.erase(it);
+    }
+  }
+  if (!found) {
     SimViolation("freeing memory that is not a pool block");
     return;
   }
-  if (Tag != 0 && it->second.first != Tag) SimViolation("pool block freed with another tag");
-  K().pool.erase(it);
+  if (tagDiffers) SimViolation("pool block freed with another tag");
   std::free(P);
 }
 
@@ -235,43 +268,83 @@ VOID RtlFreeAnsiString(PANSI_STRING AnsiString) {
 // ---- Resources, critical regions, events, threads -------------------------------------------
 
 NTSTATUS ExInitializeResourceLite(PERESOURCE Resource) {
-  Resource->ActiveCount = 0;
-  Resource->Exclusive = FALSE;
+  Resource->State = 0;
   Resource->Initialized = TRUE;
   return STATUS_SUCCESS;
 }
 
 NTSTATUS ExDeleteResourceLite(PERESOURCE Resource) {
-  if (Resource->ActiveCount != 0) SimViolation("deleting a resource that is held");
+  if (Resource->State != 0) SimViolation("deleting a resource that is held");
   Resource->Initialized = FALSE;
   return STATUS_SUCCESS;
 }
 
-BOOLEAN ExAcquireResourceSharedLite(PERESOURCE Resource, BOOLEAN Wait) {
-  (void)Wait;
+namespace {
+
+// Checks before a thread waits for a resource; false when waiting would never end.
+bool MayAcquire(PERESOURCE Resource) {
   if (!Resource->Initialized) SimViolation("acquiring an uninitialised resource");
   if (criticalRegionDepth == 0) SimViolation("resource acquired outside a critical region");
-  if (Resource->Exclusive) SimViolation("shared acquisition of a resource held exclusive: deadlock");
-  Resource->ActiveCount++;
+  for (int i = 0; i < heldResourceCount; i++) {
+    if (heldResources[i] == Resource) {
+      SimViolation("acquiring a resource this thread already holds: deadlock");
+      return false;
+    }
+  }
+  if (heldResourceCount == MaximumHeldResources) {
+    SimViolation("too many resources held by one thread");
+    return false;
+  }
+  return true;
+}
+
+void Held(PERESOURCE Resource) { heldResources[heldResourceCount++] = Resource; }
+
+}  // namespace
+
+BOOLEAN ExAcquireResourceSharedLite(PERESOURCE Resource, BOOLEAN Wait) {
+  (void)Wait;
+  if (!MayAcquire(Resource)) return FALSE;
+  for (;;) {
+    LONG state = __atomic_load_n(&Resource->State, __ATOMIC_RELAXED);
+    if (state >= 0 && __atomic_compare_exchange_n(&Resource->State, &state, state + 1, false,
+                                                  __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+      break;
+    }
+    std::this_thread::yield();
+  }
+  Held(Resource);
   return TRUE;
 }
 
 BOOLEAN ExAcquireResourceExclusiveLite(PERESOURCE Resource, BOOLEAN Wait) {
   (void)Wait;
-  if (!Resource->Initialized) SimViolation("acquiring an uninitialised resource");
-  if (criticalRegionDepth == 0) SimViolation("resource acquired outside a critical region");
-  if (Resource->ActiveCount != 0) SimViolation("exclusive acquisition of a held resource: deadlock");
-  Resource->ActiveCount = 1;
-  Resource->Exclusive = TRUE;
+  if (!MayAcquire(Resource)) return FALSE;
+  for (;;) {
+    LONG state = 0;
+    if (__atomic_compare_exchange_n(&Resource->State, &state, -1, false, __ATOMIC_ACQUIRE,
+                                    __ATOMIC_RELAXED)) {
+      break;
+    }
+    std::this_thread::yield();
+  }
+  Held(Resource);
   return TRUE;
 }
 
 VOID ExReleaseResourceLite(PERESOURCE Resource) {
-  if (Resource->ActiveCount == 0) {
-    SimViolation("releasing a resource that is not held");
+  int index = 0;
+  while (index < heldResourceCount && heldResources[index] != Resource) index++;
+  if (index == heldResourceCount) {
+    SimViolation("releasing a resource that this thread does not hold");
     return;
   }
-  if (--Resource->ActiveCount == 0) Resource->Exclusive = FALSE;
+  heldResources[index] = heldResources[--heldResourceCount];
+  if (__atomic_load_n(&Resource->State, __ATOMIC_RELAXED) == -1) {
+    __atomic_store_n(&Resource->State, 0, __ATOMIC_RELEASE);
+  } else {
+    __atomic_fetch_sub(&Resource->State, 1, __ATOMIC_RELEASE);
+  }
 }
 
 VOID KeEnterCriticalRegion(VOID) { criticalRegionDepth++; }
@@ -379,7 +452,10 @@ PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN ChargeQuota) {
 }
 
 VOID IoFreeIrp(PIRP Irp) {
-  K().managerIrps.erase(Irp);
+  {
+    std::lock_guard<std::mutex> lock(Bookkeeping());
+    K().managerIrps.erase(Irp);
+  }
   ExFreePoolWithTag(Irp, SimTagIrp);
 }
 
@@ -424,12 +500,16 @@ VOID IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
   }
   if (Irp->UserIosb != NULL) *Irp->UserIosb = Irp->IoStatus;
   if (Irp->UserEvent != NULL) KeSetEvent(Irp->UserEvent, 0, FALSE);
-  auto managed = K().managerIrps.find(Irp);
-  if (managed == K().managerIrps.end()) {
-    SimViolation("a driver's own request was completed back to the I/O manager");
-    return;
+  bool managedHere = false;
+  {
+    std::lock_guard<std::mutex> lock(Bookkeeping());
+    auto managed = K().managerIrps.find(Irp);
+    if (managed != K().managerIrps.end()) {
+      managed->second = true;
+      managedHere = true;
+    }
   }
-  managed->second = true;
+  if (!managedHere) SimViolation("a driver's own request was completed back to the I/O manager");
 }
 
 namespace sim {
@@ -442,7 +522,10 @@ PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR majorFunction, PFILE_OBJECT fileObjec
   PIRP irp = IoAllocateIrp(device->StackSize, FALSE);
   if (mustSucceed) K().faults = saved;
   if (irp == NULL) return NULL;
-  K().managerIrps[irp] = false;
+  {
+    std::lock_guard<std::mutex> lock(Bookkeeping());
+    K().managerIrps[irp] = false;
+  }
   irp->RequestorMode = previousMode;
   irp->Tail.Overlay.Thread = PsGetCurrentThread();
   irp->Tail.Overlay.OriginalFileObject = fileObject;
@@ -454,8 +537,13 @@ PIRP BuildIrp(PDEVICE_OBJECT device, UCHAR majorFunction, PFILE_OBJECT fileObjec
 
 NTSTATUS SendIrp(PDEVICE_OBJECT device, PIRP irp) {
   NTSTATUS status = IoCallDriver(device, irp);
-  auto managed = K().managerIrps.find(irp);
-  if (managed == K().managerIrps.end() || !managed->second) {
+  bool completed = false;
+  {
+    std::lock_guard<std::mutex> lock(Bookkeeping());
+    auto managed = K().managerIrps.find(irp);
+    completed = managed != K().managerIrps.end() && managed->second;
+  }
+  if (!completed) {
     SimViolation("request returned without being completed");
     return status;
   }
@@ -657,10 +745,12 @@ void DereferenceFile(PFILE_OBJECT file) {
     FreeManagerIrp(irp);
   }
   PDEVICE_OBJECT device = file->DeviceObject;
+  PFILE_OBJECT related = file->RelatedFileObject;
   K().fileReferences.erase(file);
   K().fileNames.erase(file);
   ExFreePoolWithTag(file, SimTagFile);
   if (--device->ReferenceCount == 0 && K().devices[device].deletePending) FreeDevice(device);
+  if (related != NULL) DereferenceFile(related);
 }
 
 
@@ -696,11 +786,20 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
   (void)AllocationSize;
   (void)EaBuffer;
   (void)EaLength;
-  if (ObjectAttributes->RootDirectory != NULL) SimViolation("relative opens are not simulated");
   PDEVICE_OBJECT device = NULL;
   std::u16string rest;
-  NTSTATUS status = ResolveName(FromUnicode(ObjectAttributes->ObjectName), &device, &rest);
-  if (!NT_SUCCESS(status)) return status;
+  PFILE_OBJECT related = NULL;
+  NTSTATUS status = STATUS_SUCCESS;
+  if (ObjectAttributes->RootDirectory != NULL) {
+    // Relative to an open directory: the name goes to that directory's file system as it is.
+    related = SimFileObjectOf(ObjectAttributes->RootDirectory);
+    if (related == NULL) return STATUS_INVALID_HANDLE;
+    device = related->DeviceObject;
+    rest = FromUnicode(ObjectAttributes->ObjectName);
+  } else {
+    status = ResolveName(FromUnicode(ObjectAttributes->ObjectName), &device, &rest);
+    if (!NT_SUCCESS(status)) return status;
+  }
   if ((device->Flags & DO_EXCLUSIVE) && device->ReferenceCount != 0) return STATUS_ACCESS_DENIED;
   if (K().devices[device].deletePending) return STATUS_NO_SUCH_DEVICE;
 
@@ -711,6 +810,7 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
   file->Size = sizeof(FILE_OBJECT);
   file->DeviceObject = device;
   file->Vpb = device->Vpb;
+  file->RelatedFileObject = related;
   if (CreateOptions & FILE_SYNCHRONOUS_IO_NONALERT) file->Flags |= FO_SYNCHRONOUS_IO;
   std::u16string &name = K().fileNames[file];
   name = rest;
@@ -740,6 +840,8 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
     return status;
   }
   K().fileReferences[file] = 1;
+  // The new file object keeps the directory it was opened relative to until it goes.
+  if (related != NULL) K().fileReferences[related]++;
   HANDLE handle = reinterpret_cast<HANDLE>(K().nextHandle);
   K().nextHandle += 4;
   K().handles[handle] = file;
@@ -932,6 +1034,95 @@ NTSTATUS SimUserRequest(HANDLE handle, UCHAR majorFunction, ULONG_PTR *informati
   if (irp == NULL) return STATUS_INSUFFICIENT_RESOURCES;
   NTSTATUS status = SendIrp(device, irp);
   *information = irp->IoStatus.Information;
+  FreeManagerIrp(irp);
+  return status;
+}
+
+NTSTATUS SimUserCreate(PCWSTR name, HANDLE related, ULONG disposition, ULONG options, HANDLE *handle) {
+  UserCaller caller;
+  UNICODE_STRING text;
+  RtlInitUnicodeString(&text, name);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, related, NULL);
+  IO_STATUS_BLOCK ioStatus;
+  return ZwCreateFile(handle, GENERIC_READ | DELETE, &attributes, &ioStatus, NULL, 0,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, disposition,
+                      options | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0);
+}
+
+NTSTATUS SimUserSetInformation(HANDLE handle, FILE_INFORMATION_CLASS infoClass, PVOID buffer, ULONG length) {
+  UserCaller caller;
+  PFILE_OBJECT file = SimFileObjectOf(handle);
+  if (file == NULL) return STATUS_INVALID_HANDLE;
+  PDEVICE_OBJECT device = RelatedDevice(file);
+  PIRP irp = BuildIrp(device, IRP_MJ_SET_INFORMATION, file);
+  if (irp == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+  PVOID systemBuffer = ExAllocatePoolWithTag(NonPagedPool, length, SimTagSystemBuffer);
+  if (systemBuffer == NULL) {
+    FreeManagerIrp(irp);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  std::memcpy(systemBuffer, buffer, length);
+  irp->AssociatedIrp.SystemBuffer = systemBuffer;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->Parameters.SetFile.Length = length;
+  stack->Parameters.SetFile.FileInformationClass = infoClass;
+  NTSTATUS status = SendIrp(device, irp);
+  ExFreePoolWithTag(systemBuffer, SimTagSystemBuffer);
+  FreeManagerIrp(irp);
+  return status;
+}
+
+NTSTATUS SimUserSetDisposition(HANDLE handle, BOOLEAN deleteFile) {
+  FILE_DISPOSITION_INFORMATION info = {deleteFile};
+  return SimUserSetInformation(handle, FileDispositionInformation, &info, sizeof(info));
+}
+
+namespace {
+
+NTSTATUS SetNewName(HANDLE handle, FILE_INFORMATION_CLASS infoClass, PCWSTR newName, BOOLEAN replace) {
+  std::u16string name = newName;
+  std::vector<UCHAR> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + name.size() * sizeof(WCHAR) + sizeof(WCHAR));
+  PFILE_RENAME_INFORMATION info = reinterpret_cast<PFILE_RENAME_INFORMATION>(buffer.data());
+  info->ReplaceIfExists = replace;
+  info->RootDirectory = NULL;
+  info->FileNameLength = ULONG(name.size() * sizeof(WCHAR));
+  std::memcpy(info->FileName, name.data(), info->FileNameLength);
+  return SimUserSetInformation(handle, infoClass, buffer.data(), ULONG(buffer.size()));
+}
+
+}  // namespace
+
+NTSTATUS SimUserRename(HANDLE handle, PCWSTR newName, BOOLEAN replaceIfExists) {
+  return SetNewName(handle, FileRenameInformation, newName, replaceIfExists);
+}
+
+NTSTATUS SimUserLink(HANDLE handle, PCWSTR linkName) {
+  return SetNewName(handle, FileLinkInformation, linkName, FALSE);
+}
+
+NTSTATUS SimUserCachedRead(HANDLE handle, ULONG length, PVOID buffer, bool *fastPath) {
+  UserCaller caller;
+  *fastPath = false;
+  PFILE_OBJECT file = SimFileObjectOf(handle);
+  if (file == NULL) return STATUS_INVALID_HANDLE;
+  PDEVICE_OBJECT device = RelatedDevice(file);
+  PFAST_IO_DISPATCH table = device->DriverObject->FastIoDispatch;
+  LARGE_INTEGER offset = {};
+  IO_STATUS_BLOCK ioStatus = {};
+  if (table != NULL && table->SizeOfFastIoDispatch > offsetof(FAST_IO_DISPATCH, FastIoRead) &&
+      table->FastIoRead != NULL &&
+      table->FastIoRead(file, &offset, length, TRUE, 0, buffer, &ioStatus, device)) {
+    *fastPath = true;
+    return ioStatus.Status;
+  }
+  PIRP irp = BuildIrp(device, IRP_MJ_READ, file);
+  if (irp == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+  irp->UserBuffer = buffer;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->Parameters.Read.Length = length;
+  stack->Parameters.Read.ByteOffset = offset;
+  NTSTATUS status = SendIrp(device, irp);
   FreeManagerIrp(irp);
   return status;
 }

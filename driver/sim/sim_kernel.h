@@ -125,10 +125,10 @@ VOID ExDeleteNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside);
 PVOID ExAllocateFromNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside);
 VOID ExFreeToNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside, PVOID Entry);
 
-// Executive resources and critical regions.
+// Executive resources and critical regions. A real reader-writer lock: threads of a test wait
+// for each other on it.
 typedef struct _ERESOURCE {
-  LONG ActiveCount;  // holders: shared count, or 1 while held exclusive
-  BOOLEAN Exclusive;
+  LONG State;  // 0 free, n > 0 held shared by n threads, -1 held exclusive
   BOOLEAN Initialized;
 } ERESOURCE, *PERESOURCE;
 
@@ -210,6 +210,17 @@ typedef struct _FILE_FS_ATTRIBUTE_INFORMATION {
   WCHAR FileSystemName[1];
 } FILE_FS_ATTRIBUTE_INFORMATION, *PFILE_FS_ATTRIBUTE_INFORMATION;
 
+typedef struct _FILE_RENAME_INFORMATION {
+  BOOLEAN ReplaceIfExists;
+  HANDLE RootDirectory;
+  ULONG FileNameLength;
+  WCHAR FileName[1];
+} FILE_RENAME_INFORMATION, *PFILE_RENAME_INFORMATION, FILE_LINK_INFORMATION, *PFILE_LINK_INFORMATION;
+
+typedef struct _FILE_DISPOSITION_INFORMATION {
+  BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFORMATION, *PFILE_DISPOSITION_INFORMATION;
+
 typedef struct _FILE_BASIC_INFORMATION {
   LARGE_INTEGER CreationTime;
   LARGE_INTEGER LastAccessTime;
@@ -246,7 +257,12 @@ typedef struct _FILE_NETWORK_OPEN_INFORMATION {
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
 #define FILE_SHARE_DELETE 0x4
+#define FILE_SUPERSEDE 0x0
 #define FILE_OPEN 0x1
+#define FILE_CREATE 0x2
+#define FILE_OPEN_IF 0x3
+#define FILE_OVERWRITE 0x4
+#define FILE_OVERWRITE_IF 0x5
 #define FILE_DIRECTORY_FILE 0x00000001
 #define FILE_NON_DIRECTORY_FILE 0x00000040
 #define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
@@ -344,6 +360,22 @@ typedef struct _DEVICE_OBJECT {
   CCHAR StackSize;
 } DEVICE_OBJECT, *PDEVICE_OBJECT;
 
+// The header that file systems put at the start of a file's FsContext; its main resource is
+// what the system takes for section creation when a file system offers no routine of its own.
+typedef struct _FSRTL_COMMON_FCB_HEADER {
+  CSHORT NodeTypeCode;
+  CSHORT NodeByteSize;
+  UCHAR Flags;
+  UCHAR IsFastIoPossible;
+  UCHAR Flags2;
+  UCHAR Reserved;
+  PERESOURCE Resource;
+  PERESOURCE PagingIoResource;
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER FileSize;
+  LARGE_INTEGER ValidDataLength;
+} FSRTL_COMMON_FCB_HEADER, *PFSRTL_COMMON_FCB_HEADER;
+
 typedef struct _SECTION_OBJECT_POINTERS {
   PVOID DataSectionObject;
   PVOID SharedCacheMap;
@@ -392,8 +424,9 @@ typedef struct _OBJECT_HANDLE_INFORMATION {
 typedef PVOID POBJECT_TYPE;
 
 // Request packets.
-typedef NTSTATUS(NTAPI *PIO_COMPLETION_ROUTINE)(PDEVICE_OBJECT DeviceObject, struct _IRP *Irp,
-                                                PVOID Context);
+typedef NTSTATUS NTAPI IO_COMPLETION_ROUTINE(PDEVICE_OBJECT DeviceObject, struct _IRP *Irp,
+                                             PVOID Context);
+typedef IO_COMPLETION_ROUTINE *PIO_COMPLETION_ROUTINE;
 
 typedef struct _IO_STACK_LOCATION {
   UCHAR MajorFunction;

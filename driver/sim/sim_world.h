@@ -75,7 +75,18 @@ void SimDeleteSpecialFileSystem(SimFsKind kind);  // SimNamedPipeFs or SimMailsl
 PDEVICE_OBJECT SimVolumeDevice(SimVolume *volume);  // the mounted file-system device, or NULL
 PDEVICE_OBJECT SimSpecialDevice(SimFsKind kind);
 PDRIVER_OBJECT SimFileSystemDriver(SimFsKind kind);
+// A file system without a fast I/O table, with a table that ends before some entries, or
+// without one entry.
 void SimRemoveFastIoTable(SimFsKind kind);
+void SimSetFastIoTableSize(SimFsKind kind, ULONG size);
+void SimClearFastIoEntry(SimFsKind kind, size_t member);
+// What the file systems' fast I/O entries answer from now on: BOOLEAN entries the answer (and
+// the status with SimFastIoInformation in their I/O status block), NTSTATUS entries the status.
+void SimSetFastIoAnswer(BOOLEAN answer, NTSTATUS status);
+const ULONG_PTR SimFastIoInformation = 0x5A5A;
+bool SimFileExists(SimVolume *volume, const char *path);
+// The main resource in the common header of the file's FsContext.
+PERESOURCE SimMainResourceOf(PFILE_OBJECT file);
 
 // Requests that reached a file system's volume device: major function and file object.
 struct SimRequest {
@@ -83,11 +94,12 @@ struct SimRequest {
   PFILE_OBJECT fileObject;
 };
 const std::vector<SimRequest> &SimRequestsSeen(PDEVICE_OBJECT fileSystemDevice);
-// Fast I/O entries of the file systems that were called, by member offset, and the device
-// object they were given.
+// Fast I/O entries of the file systems that were called, by member offset, the device object
+// they were given and their other arguments in order (pointers and numbers alike).
 struct SimFastIoCall {
   size_t member;
   PDEVICE_OBJECT device;
+  std::vector<ULONG_PTR> arguments;
 };
 const std::vector<SimFastIoCall> &SimFastIoCalls();
 
@@ -105,8 +117,21 @@ NTSTATUS SimUserDeviceIoControl(HANDLE handle, SimRoad road, ULONG code, PVOID i
                                 ULONG_PTR *returned);
 // Any other request on an open handle (a read, a write, a flush), without buffers.
 NTSTATUS SimUserRequest(HANDLE handle, UCHAR majorFunction, ULONG_PTR *information);
+// A file opened as a program does: a full name, or a name relative to the directory of the
+// handle related; disposition and options as for ZwCreateFile.
+NTSTATUS SimUserCreate(PCWSTR name, HANDLE related, ULONG disposition, ULONG options, HANDLE *handle);
+// Set-information requests on an open handle. New names are paths from the volume's root.
+NTSTATUS SimUserSetInformation(HANDLE handle, FILE_INFORMATION_CLASS infoClass, PVOID buffer, ULONG length);
+NTSTATUS SimUserSetDisposition(HANDLE handle, BOOLEAN deleteFile);
+NTSTATUS SimUserRename(HANDLE handle, PCWSTR newName, BOOLEAN replaceIfExists);
+NTSTATUS SimUserLink(HANDLE handle, PCWSTR linkName);
+// A read as the cache manager's callers make it: the fast I/O entry of the top of the file's
+// stack first, a read request when that declines. *fastPath tells which road answered.
+NTSTATUS SimUserCachedRead(HANDLE handle, ULONG length, PVOID buffer, bool *fastPath);
 size_t SimOpenHandles();
 size_t SimLiveFileObjects();
 PFILE_OBJECT SimFileObjectOf(HANDLE handle);
 bool SimResourceHeld(PERESOURCE resource);
+bool SimResourceHeldExclusive(PERESOURCE resource);
+int SimResourcesHeldByThisThread();
 LONG SimCriticalRegionDepth();
