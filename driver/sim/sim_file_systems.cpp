@@ -617,6 +617,34 @@ void SimAddSubstitute(char letter, const char *target) {
   SimCreateLink(LetterLink(letter).c_str(), (u"\\DosDevices\\" + Widen(target)).c_str());
 }
 
+namespace {
+
+SimVolume *AddShare(char letter, const std::u16string &prefix) {
+  if (F().redirector == NULL) {
+    F().redirector = MakeDevice(F().drivers[SimRedirector], u"\\Device\\LanmanRedirector",
+                                FILE_DEVICE_NETWORK_FILE_SYSTEM);
+  }
+  F().volumes.push_back(SimVolume());
+  SimVolume *volume = &F().volumes.back();
+  volume->letter = letter;
+  volume->kind = SimRedirector;
+  volume->disk = F().redirector;
+  volume->volume = NULL;
+  volume->sharePrefix = prefix;
+  AddNode(volume, u"\\", true, 5);
+  return volume;
+}
+
+}  // namespace
+
+SimVolume *SimAddNetworkShare(const char *share) { return AddShare(0, Widen(share)); }
+
+SimVolume *SimAddNetworkDriveWithoutSession(char letter, const char *share) {
+  SimVolume *volume = AddShare(letter, u"\\" + std::u16string(1, char16_t(letter)) + u":" + Widen(share));
+  SimCreateLink(LetterLink(letter).c_str(), (u"\\Device\\LanmanRedirector" + volume->sharePrefix).c_str());
+  return volume;
+}
+
 SimVolume *SimAddNetworkDrive(char letter, const char *share) {
   if (F().redirector == NULL) {
     F().redirector = MakeDevice(F().drivers[SimRedirector], u"\\Device\\LanmanRedirector",
@@ -678,6 +706,11 @@ PDEVICE_OBJECT SimSpecialDevice(SimFsKind kind) {
 PDRIVER_OBJECT SimFileSystemDriver(SimFsKind kind) { return F().drivers[kind]; }
 
 void SimRemoveFastIoTable(SimFsKind kind) { F().drivers[kind]->FastIoDispatch = NULL; }
+
+void SimRestoreFastIoTable(SimFsKind kind) {
+  FillTable(F().tables[kind]);
+  F().drivers[kind]->FastIoDispatch = &F().tables[kind];
+}
 
 void SimSetFastIoTableSize(SimFsKind kind, ULONG size) { F().tables[kind].SizeOfFastIoDispatch = size; }
 

@@ -62,6 +62,10 @@ SimVolume *SimAddLocalVolume(char letter, SimFsKind kind);
 void SimAddSubstitute(char letter, const char *target);
 // letter: a share of the network redirector (device type 0x14), named like "\\server\\share".
 SimVolume *SimAddNetworkDrive(char letter, const char *share);
+// Names the redirector gives without a session: \X:\server\share\... for a letter, or a share
+// reached by its UNC name only (\Device\LanmanRedirector\server\share\...).
+SimVolume *SimAddNetworkDriveWithoutSession(char letter, const char *share);
+SimVolume *SimAddNetworkShare(const char *share);
 void SimAddDirectory(SimVolume *volume, const char *path);
 void SimAddFile(SimVolume *volume, const char *path, ULONGLONG fileNumber);
 // An unnamed stream file object of the file system on a file (as IoCreateStreamFileObject makes
@@ -78,6 +82,7 @@ PDRIVER_OBJECT SimFileSystemDriver(SimFsKind kind);
 // A file system without a fast I/O table, with a table that ends before some entries, or
 // without one entry.
 void SimRemoveFastIoTable(SimFsKind kind);
+void SimRestoreFastIoTable(SimFsKind kind);
 void SimSetFastIoTableSize(SimFsKind kind, ULONG size);
 void SimClearFastIoEntry(SimFsKind kind, size_t member);
 // What the file systems' fast I/O entries answer from now on: BOOLEAN entries the answer (and

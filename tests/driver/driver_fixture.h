@@ -79,6 +79,32 @@ class DriverTest : public ::testing::Test {
     return filters;
   }
 
+  // ResolveFullPath into a buffer of exactly PathTextSize bytes, so that AddressSanitizer sees
+  // any write past it.
+  static std::string Resolve(BOOLEAN useOwnName, PFILE_OBJECT file, PDEVICE_OBJECT filter) {
+    std::vector<CHAR> text(PathTextSize, 'X');
+    ResolveFullPath(useOwnName, file, ExtensionOf(filter), text.data());
+    return std::string(text.data());
+  }
+
+  // The text the name cache holds for a file object, or "(none)".
+  static std::string CachedName(PFILE_OBJECT file) {
+    for (NameEntry *entry = NameCache[(reinterpret_cast<ULONG_PTR>(file) >> 5) & 0xFF]; entry != NULL;
+         entry = entry->Next) {
+      if (entry->FileObject == file) return entry->Text;
+    }
+    return "(none)";
+  }
+
+  // Requests of one major function that reached a file system's device.
+  static size_t RequestsSeen(PDEVICE_OBJECT device, UCHAR majorFunction, PFILE_OBJECT file = NULL) {
+    size_t count = 0;
+    for (const SimRequest &request : SimRequestsSeen(device)) {
+      count += request.majorFunction == majorFunction && (file == NULL || request.fileObject == file);
+    }
+    return count;
+  }
+
   PDRIVER_OBJECT driver = NULL;
   HANDLE control = NULL;
 };
