@@ -247,7 +247,9 @@ VOID RewriteNetworkName(PFILE_OBJECT FileObject, PCHAR Text) {
     }
     RtlMoveMemory(Text + 3, Text + from, length - from + 1);
   } else if (length + 1 > MaximumPathLength) {
-    AppendText(Text, 0, NameTooLongText);  // a network drive has no prefix
+    // A network drive has no prefix; written as the rewrite writes an over-long own name.
+    Text[0] = '\\';
+    AppendText(Text, 1, NameTooLongText);
   } else {
     RtlMoveMemory(Text + 1, Text, length + 1);
     Text[0] = '\\';
