@@ -112,8 +112,8 @@ BOOLEAN LookUpFileName(PFILE_OBJECT FileObject, PCHAR Text) {
   return found;
 }
 
-// No check for an entry of the same file object: two threads resolving it at once both insert,
-// lookups see the newer one and each forget removes one.
+// Two threads resolving one file object at once both insert; the newer entry replaces the
+// older, so that the forget at close leaves nothing behind for a later object at the address.
 VOID RememberFileName(PFILE_OBJECT FileObject, PCSTR Text) {
   ULONG length = TextLength(Text);
   NameEntry *entry = static_cast<NameEntry *>(
@@ -123,11 +123,20 @@ VOID RememberFileName(PFILE_OBJECT FileObject, PCSTR Text) {
   RtlCopyMemory(entry->Text, Text, length);
   entry->Text[length] = 0;
 
+  NameEntry *older = NULL;
   AcquireExclusive();
   ULONG bucket = BucketOf(FileObject);
+  for (NameEntry **link = &NameCache[bucket]; *link != NULL; link = &(*link)->Next) {
+    if ((*link)->FileObject == FileObject) {
+      older = *link;
+      *link = older->Next;
+      break;
+    }
+  }
   entry->Next = NameCache[bucket];
   NameCache[bucket] = entry;
   Release();
+  if (older != NULL) ExFreePoolWithTag(older, DriverPoolTag);
 }
 
 // An unnamed NTFS object (a stream file of the file system) named by its file number; TRUE

@@ -219,12 +219,12 @@ VOID ExDeleteNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside) { Lookaside->
 
 PVOID ExAllocateFromNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside) {
   if (!Lookaside->Initialized) SimViolation("allocation from an uninitialised lookaside list");
-  Lookaside->TotalAllocates++;
+  __atomic_fetch_add(&Lookaside->TotalAllocates, 1, __ATOMIC_RELAXED);
   return ExAllocatePoolWithTag(Lookaside->Type, Lookaside->Size, Lookaside->Tag);
 }
 
 VOID ExFreeToNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside, PVOID Entry) {
-  Lookaside->TotalFrees++;
+  __atomic_fetch_add(&Lookaside->TotalFrees, 1, __ATOMIC_RELAXED);
   ExFreePoolWithTag(Entry, Lookaside->Tag);
 }
 
