@@ -186,6 +186,66 @@ TEST_F(ProtectionTest, ClosedFileObjectsLeaveNothingInTheCache) {
   }
 }
 
+NTSTATUS NTAPI KeepRequest(PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_MORE_PROCESSING_REQUIRED; }
+
+// A request of the test's own sent to the filter, kept by the test when it completes.
+NTSTATUS SendThroughFilter(PDEVICE_OBJECT filter, UCHAR majorFunction, PFILE_OBJECT file, ULONG createOptions = 0) {
+  PIRP irp = IoAllocateIrp(filter->StackSize, FALSE);
+  if (irp == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+  stack->MajorFunction = majorFunction;
+  stack->FileObject = file;
+  if (majorFunction == IRP_MJ_CREATE) stack->Parameters.Create.Options = (FILE_OPEN << 24) | createOptions;
+  IoSetCompletionRoutine(irp, KeepRequest, NULL, TRUE, TRUE, TRUE);
+  NTSTATUS status = IoCallDriver(filter, irp);
+  IoFreeIrp(irp);
+  return status;
+}
+
+// A create drops whatever the cache held for its file-object address before it resolves, and
+// keeps nothing after an open by file identifier.
+TEST_F(ProtectionTest, CreatesStartFromTheirOwnName) {
+  HANDLE handle = OpenOnC("\\DOCS\\A.TXT");
+  PFILE_OBJECT file = SimFileObjectOf(handle);
+  EXPECT_EQ(CachedName(file), "C:\\DOCS\\A.TXT") << "a create is resolved from its own name";
+  ForgetFileName(file);
+  ULONG_PTR information = 0;
+  EXPECT_EQ(SimUserRequest(handle, IRP_MJ_READ, &information), STATUS_SUCCESS);
+  EXPECT_EQ(CachedName(file), "C:\\docs\\a.txt") << "other requests ask the file system";
+
+  EXPECT_EQ(SendThroughFilter(DriveFilters[2], IRP_MJ_CREATE, file), STATUS_SUCCESS);
+  EXPECT_EQ(CachedName(file), "C:\\DOCS\\A.TXT");
+  EXPECT_EQ(SendThroughFilter(DriveFilters[2], IRP_MJ_CREATE, file, FILE_OPEN_BY_FILE_ID), STATUS_SUCCESS);
+  EXPECT_EQ(CachedName(file), "(none)");
+  EXPECT_EQ(SimUserClose(handle), STATUS_SUCCESS);
+}
+
+// The cleanup of a file system's stream file is named without asking the file system; any
+// other cleanup asks.
+TEST_F(ProtectionTest, StreamFileCleanupUsesTheOwnName) {
+  PFILE_OBJECT stream = SimCreateStreamFile(c, 5);
+  size_t asked = RequestsSeen(Volume(), IRP_MJ_QUERY_INFORMATION, stream);
+  EXPECT_EQ(SendThroughFilter(DriveFilters[2], IRP_MJ_CLEANUP, stream), STATUS_SUCCESS);
+  EXPECT_EQ(CachedName(stream), "(none)");
+  EXPECT_EQ(RequestsSeen(Volume(), IRP_MJ_QUERY_INFORMATION, stream), asked);
+
+  stream->Flags &= ~FO_STREAM_FILE;
+  EXPECT_EQ(SendThroughFilter(DriveFilters[2], IRP_MJ_CLEANUP, stream), STATUS_SUCCESS);
+  EXPECT_EQ(CachedName(stream), "C:\\$Root");
+  EXPECT_GT(RequestsSeen(Volume(), IRP_MJ_QUERY_INFORMATION, stream), asked);
+  ObDereferenceObject(stream);
+  EXPECT_EQ(CachedName(stream), "(none)") << "the close forgot it";
+}
+
+TEST_F(ProtectionTest, ACloseOnAnInactiveFilterStillForgets) {
+  HANDLE handle = OpenOnC("\\docs\\a.txt");
+  PFILE_OBJECT file = SimFileObjectOf(handle);
+  ASSERT_EQ(CachedName(file), "C:\\docs\\a.txt");
+  ASSERT_EQ(SetDrives(0), 0u);
+  EXPECT_EQ(SimUserClose(handle), STATUS_SUCCESS);
+  EXPECT_EQ(CachedName(file), "(none)");
+}
+
 TEST(ProtectedNameTest, OnlyADotAndVxlInAnyCaseAtTheEnd) {
   struct Case {
     const char *text;
