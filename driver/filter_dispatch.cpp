@@ -94,5 +94,9 @@ NTSTATUS NTAPI FilterDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     return STATUS_ACCESS_DENIED;
   }
   IoCopyCurrentIrpStackLocationToNext(Irp);
-  return IoCallDriver(extension->LowerDevice, Irp);
+  NTSTATUS status = IoCallDriver(extension->LowerDevice, Irp);
+  // A failed create is never followed by a close: the I/O manager frees its file object itself,
+  // and the path cached for the address would outlive it. The address is only a key here.
+  if (IsCreateKind(major) && !NT_SUCCESS(status)) Forget(file);
+  return status;
 }

@@ -1,5 +1,5 @@
 // What passes through a hooked volume's stack: a query request that the driver builds itself
-// (as path resolution will) and fast I/O calls handed down to the file system.
+// (as path resolution does) and fast I/O calls handed down to the file system.
 #include "driver_fixture.h"
 
 namespace {

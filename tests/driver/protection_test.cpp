@@ -237,6 +237,25 @@ TEST_F(ProtectionTest, StreamFileCleanupUsesTheOwnName) {
   EXPECT_EQ(CachedName(stream), "(none)") << "the close forgot it";
 }
 
+size_t CacheEntries() {
+  size_t entries = 0;
+  for (ULONG bucket = 0; bucket < NameCacheBucketCount; bucket++) {
+    for (NameEntry *entry = NameCache[bucket]; entry != NULL; entry = entry->Next) entries++;
+  }
+  return entries;
+}
+
+// A failed open never sees a close; its path must not stay behind in the cache.
+TEST_F(ProtectionTest, FailedOpensLeaveNothingInTheCache) {
+  size_t entries = CacheEntries();
+  HANDLE handle = NULL;
+  EXPECT_EQ(SimUserCreate(OnC("\\docs\\missing.vxl").c_str(), NULL, FILE_OPEN, 0, &handle),
+            STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(SimUserCreate(OnC("\\docs\\a.txt").c_str(), NULL, FILE_CREATE, 0, &handle),
+            STATUS_OBJECT_NAME_COLLISION);
+  EXPECT_EQ(CacheEntries(), entries);
+}
+
 TEST_F(ProtectionTest, ACloseOnAnInactiveFilterStillForgets) {
   HANDLE handle = OpenOnC("\\docs\\a.txt");
   PFILE_OBJECT file = SimFileObjectOf(handle);
