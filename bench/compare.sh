@@ -77,6 +77,7 @@ same_or_fail() {
 }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+commit=$(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)
 
 # Stored path: the 1 GiB random file.
 mkdir "$work/v"
@@ -121,7 +122,7 @@ awk -v sb="$stored_bytes" -v tb="$text_bytes" \
   -v gz="$seconds_gzip" -v gu="$seconds_gunzip" -v vc="$seconds_vexlor_compress" \
   -v vx="$seconds_vexlor_expand" -v gc="$seconds_gpg_compress" -v gx="$seconds_gpg_expand" \
   -v vp="$vexlor_packed" -v zp="$gzip_packed" -v pp="$gpg_packed" \
-  -v repeats="$repeats" -v lb="$load_before" -v la="$load_after" '
+  -v repeats="$repeats" -v lb="$load_before" -v la="$load_after" -v commit="$commit" '
   function rate(bytes, seconds) { return bytes / seconds / 1e6 }
   function row(what, bytes, seconds) { printf "  %-56s %8.3f s %9.1f MB/s\n", what, seconds, rate(bytes, seconds) }
   function check(what, value, goal, unit) {
@@ -129,6 +130,7 @@ awk -v sb="$stored_bytes" -v tb="$text_bytes" \
     printf "  %-48s %7.2f%s  target %5.2f%s  %s\n", what, value, unit, goal, unit, verdict
   }
   BEGIN {
+    printf "vexlor at %s\n", commit
     printf "Stored path, %d bytes of random data (fastest of %d runs)\n", sb, repeats
     row("cp", sb, cp)
     row("vexlor encrypt", sb, ve)
