@@ -95,8 +95,10 @@ NTSTATUS NTAPI FilterDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   }
   IoCopyCurrentIrpStackLocationToNext(Irp);
   NTSTATUS status = IoCallDriver(extension->LowerDevice, Irp);
-  // A failed create is never followed by a close: the I/O manager frees its file object itself,
-  // and the path cached for the address would outlive it. The address is only a key here.
-  if (IsCreateKind(major) && !NT_SUCCESS(status)) Forget(file);
+  // A failed create is never followed by a close, nor is one that the file system sends
+  // elsewhere (STATUS_REPARSE, a success code: junctions, mount points, symbolic links): the I/O
+  // manager frees its file object itself, and the path cached for the address would outlive it.
+  // The address is only a key here.
+  if (IsCreateKind(major) && (!NT_SUCCESS(status) || status == STATUS_REPARSE)) Forget(file);
   return status;
 }

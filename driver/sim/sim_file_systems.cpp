@@ -29,6 +29,7 @@ struct SimVolume {
     ULONGLONG fileNumber;
     bool deletePending;
     bool deleted;
+    bool reparsePoint;  // opening it sends the open elsewhere
     Fcb fcb;
   };
   std::deque<Node> nodes;
@@ -46,6 +47,7 @@ SimVolume::Node *AddNode(SimVolume *volume, const std::u16string &path, bool dir
   node->fileNumber = fileNumber;
   node->deletePending = false;
   node->deleted = false;
+  node->reparsePoint = false;
   std::memset(&node->fcb, 0, sizeof(node->fcb));
   node->fcb.Header.NodeTypeCode = 0x0701;
   node->fcb.Header.NodeByteSize = sizeof(node->fcb);
@@ -151,6 +153,7 @@ NTSTATUS Open(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack) {
   } else if (disposition == FILE_CREATE) {
     return STATUS_OBJECT_NAME_COLLISION;
   }
+  if (node->reparsePoint) return STATUS_REPARSE;
   if ((options & FILE_DIRECTORY_FILE) && !node->directory) return STATUS_NOT_A_DIRECTORY;
   if ((options & FILE_NON_DIRECTORY_FILE) && node->directory) return STATUS_FILE_IS_A_DIRECTORY;
   if (options & FILE_DELETE_ON_CLOSE) node->deletePending = true;
@@ -668,6 +671,10 @@ void SimAddDirectory(SimVolume *volume, const char *path) {
 
 void SimAddFile(SimVolume *volume, const char *path, ULONGLONG fileNumber) {
   AddNode(volume, Widen(path), false, fileNumber);
+}
+
+void SimAddReparsePoint(SimVolume *volume, const char *path) {
+  AddNode(volume, Widen(path), true, 100 + volume->nodes.size())->reparsePoint = true;
 }
 
 void SimDeleteVolume(SimVolume *volume) {

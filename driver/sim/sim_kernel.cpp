@@ -832,8 +832,9 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
     if (IoStatusBlock != NULL) *IoStatusBlock = irp->IoStatus;
     FreeManagerIrp(irp);
   }
-  if (!NT_SUCCESS(status)) {
-    // A failed open never reaches cleanup or close.
+  if (!NT_SUCCESS(status) || status == STATUS_REPARSE) {
+    // A failed open never reaches cleanup or close, nor does one the file system sends
+    // elsewhere: the system frees its file object and parses the name again with a new one.
     K().fileNames.erase(file);
     ExFreePoolWithTag(file, SimTagFile);
     if (--device->ReferenceCount == 0 && K().devices[device].deletePending) FreeDevice(device);

@@ -68,6 +68,9 @@ SimVolume *SimAddNetworkDriveWithoutSession(char letter, const char *share);
 SimVolume *SimAddNetworkShare(const char *share);
 void SimAddDirectory(SimVolume *volume, const char *path);
 void SimAddFile(SimVolume *volume, const char *path, ULONGLONG fileNumber);
+// A folder whose opens the file system answers with STATUS_REPARSE (a junction or mount point);
+// the simulated I/O manager ends such an open there instead of following it.
+void SimAddReparsePoint(SimVolume *volume, const char *path);
 // An unnamed stream file object of the file system on a file (as IoCreateStreamFileObject makes
 // them): no name, FO_STREAM_FILE set, one reference that ObDereferenceObject gives back.
 PFILE_OBJECT SimCreateStreamFile(SimVolume *volume, ULONGLONG fileNumber);

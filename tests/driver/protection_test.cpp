@@ -245,15 +245,27 @@ size_t CacheEntries() {
   return entries;
 }
 
-// A failed open never sees a close; its path must not stay behind in the cache.
-TEST_F(ProtectionTest, FailedOpensLeaveNothingInTheCache) {
-  size_t entries = CacheEntries();
-  HANDLE handle = NULL;
-  EXPECT_EQ(SimUserCreate(OnC("\\docs\\missing.vxl").c_str(), NULL, FILE_OPEN, 0, &handle),
-            STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_EQ(SimUserCreate(OnC("\\docs\\a.txt").c_str(), NULL, FILE_CREATE, 0, &handle),
-            STATUS_OBJECT_NAME_COLLISION);
-  EXPECT_EQ(CacheEntries(), entries);
+// A failed open, or one the file system sends elsewhere (a junction answers STATUS_REPARSE, a
+// success code), never sees a close; its path must not stay behind in the cache.
+TEST_F(ProtectionTest, OpensThatOpenNothingLeaveNothingInTheCache) {
+  SimAddReparsePoint(c, "\\docs\\junction.vxl");
+  struct Case {
+    const char *path;
+    ULONG disposition;
+    NTSTATUS status;
+  };
+  const Case cases[] = {
+      {"\\docs\\missing.vxl", FILE_OPEN, STATUS_OBJECT_NAME_NOT_FOUND},
+      {"\\docs\\a.txt", FILE_CREATE, STATUS_OBJECT_NAME_COLLISION},
+      {"\\docs\\junction.vxl", FILE_OPEN, STATUS_REPARSE},
+  };
+  for (const Case &test : cases) {
+    size_t entries = CacheEntries();
+    HANDLE handle = NULL;
+    EXPECT_EQ(SimUserCreate(OnC(test.path).c_str(), NULL, test.disposition, 0, &handle), test.status)
+        << test.path;
+    EXPECT_EQ(CacheEntries(), entries) << test.path;
+  }
 }
 
 TEST_F(ProtectionTest, ACloseOnAnInactiveFilterStillForgets) {
