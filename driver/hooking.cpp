@@ -145,6 +145,9 @@ ULONG HookDriveSet(ULONG Mask, PDRIVER_OBJECT DriverObject) {
       }
     } else if ((Mask & bit) == 0 && (oldMask & bit) != 0) {
       PDEVICE_OBJECT filter = DriveFilters[index];
+      // A letter whose volume went away shares nothing: the empty entries of the letters never
+      // looked up must not count as its volume, or the mask would lose letters it asks for.
+      if (filter == NULL) continue;
       for (ULONG other = 0; other < DriveCount; other++) {
         if (DriveFilters[other] == filter) {
           UnhookDrive(other);

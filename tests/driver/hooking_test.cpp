@@ -199,6 +199,15 @@ TEST_F(HookingTest, VanishingVolume) {
   ExpectActiveFilterOn(d, 'D', "FAT");
 }
 
+// A letter whose volume went away shares nothing with the letters never looked up, whose
+// entries are just as empty: dropping it must not drop them from the same mask.
+TEST_F(HookingTest, DroppingAVanishedLetterKeepsTheLettersAskedFor) {
+  ASSERT_EQ(SetDrives(C), C);
+  SimDeleteVolume(c);
+  EXPECT_EQ(SetDrives(D), D);
+  ExpectActiveFilterOn(d, 'D', "FAT");
+}
+
 TEST_F(SubstituteTest, VanishingSharedVolumeClearsEveryLetter) {
   ASSERT_EQ(SetDrives(C | X | D), C | X | D);
   PDEVICE_OBJECT shared = DriveFilters[2];
