@@ -201,6 +201,10 @@ NTSTATUS NTAPI ControlDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
       break;
 
     case IRP_MJ_DEVICE_CONTROL: {
+      // Straight to the worker, not through FilterFastIoDeviceControl: that entry treats a
+      // user-mode caller's buffered addresses as the caller's own and would probe the system
+      // buffer here, and the previous-mode query it makes is one that Wine's kernel cannot
+      // answer (this road is the only one Wine takes).
       ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
       BOOLEAN neither = (code & 3) == METHOD_NEITHER;
       // The I/O manager's copies for buffered codes; the caller's own addresses for
