@@ -48,6 +48,9 @@ diff -r original sample || fail "decrypted files differ"
 # Bad input is refused before anything is touched.
 if run encrypt --password-file password sample missing 2>err.txt; then fail "missing path accepted"; fi
 diff -r original sample || fail "refused run touched files"
+# A password file that cannot be read must not pass for the empty password.
+if run encrypt --password-file sample sample 2>err.txt; then fail "unreadable password file accepted"; fi
+diff -r original sample || fail "unreadable password file touched files"
 run --help > help.txt || fail "--help"
 grep -q -- '--password-file' help.txt || fail "help text"
 echo "cli round trip passed"

@@ -22,7 +22,15 @@ bool ReadPasswordFile(const char* fileName, char* password) {
     return false;
   }
   LineStatus status = ReadLine(file, password, kPasswordBufferSize);
+  // A read error (a folder given as the file, say) looks like the end of the file to
+  // ReadLine; taken as such it would encrypt with the empty password.
+  bool readFailed = ferror(file) != 0;
   fclose(file);
+  if (readFailed) {
+    memset(password, 0, kPasswordBufferSize);
+    fprintf(stderr, "vexlor: cannot read the password file %s\n", fileName);
+    return false;
+  }
   if (status == LineTooLong) {
     fputs(kTooLong, stderr);
     return false;
