@@ -82,8 +82,15 @@ class PosixFileSystem : public FileSystem {
   char Separator() const override { return '/'; }
 
   std::unique_ptr<ByteStream> OpenRead(const char* path) override {
-    int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    // Only regular files are converted. Opening without blocking keeps a named pipe in a
+    // selected folder from stopping the walk until some writer appears; a device would never end.
+    int descriptor = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0) return nullptr;
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+      close(descriptor);
+      return nullptr;
+    }
     return std::make_unique<PosixByteStream>(descriptor);
   }
 

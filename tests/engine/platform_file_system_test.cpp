@@ -15,6 +15,10 @@
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace vexlor {
@@ -148,6 +152,22 @@ TEST_F(PlatformFileSystemTest, CreateReplacesHiddenAndSystemFiles) {
   }
 }
 #else
+// Only regular files are converted: a named pipe in a selected folder is passed over instead of
+// holding the walk until something writes to it.
+TEST_F(PlatformFileSystemTest, NamedPipesAreNotOpened) {
+  std::string pipe = folder.Path("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  // A writer is present, so even a blocking open returns at once instead of hanging the test.
+  int writer = open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  ASSERT_FALSE(files.OpenRead(pipe.c_str())) << "a pipe was opened";
+  close(writer);
+
+  WriteFile(folder.Path("a.txt"), "a");
+  EXPECT_EQ(WalkPath(folder.path().c_str(), DerivePasswordKey("pw"), Encrypt), 0);
+  EXPECT_EQ(folder.List(), (std::vector<std::string>{"a_txt.vxl", "pipe"}));
+}
+
 TEST_F(PlatformFileSystemTest, ReadOnlyIsTheOwnersWritePermission) {
   std::string path = folder.Path("a.txt");
   WriteFile(path, "a");
