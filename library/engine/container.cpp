@@ -128,6 +128,8 @@ FileResult EncryptFile(const char* path, size_t length, uint32_t attributes) {
     return AbandonTarget(source, target);
   }
 
+  // The source goes only once the target is known to be complete.
+  if (!target->Close()) return AbandonTarget(source, target);
   source.reset();
   target.reset();
   return Finish(path, attributes);
@@ -185,6 +187,7 @@ FileResult DecryptFile(const char* path, size_t length, uint32_t attributes) {
     return AbandonTarget(source, target);
   }
 
+  if (!target->Close()) return AbandonTarget(source, target);
   source.reset();
   target.reset();
   return Finish(path, attributes);

@@ -26,6 +26,10 @@ class ByteStream {
   virtual bool Seek(uint64_t offset) = 0;
   // True once a read has failed; reaching the end of the file is not a failure.
   virtual bool ReadFailed() const = 0;
+  // Closes the stream at once. False when the system reports, only now, that written data
+  // could not be stored (a full quota on a network share, say). The destructor closes a
+  // stream that is still open and ignores the outcome.
+  virtual bool Close() { return true; }
 };
 
 class DirectoryListing {

@@ -18,7 +18,7 @@ namespace {
 class PosixByteStream : public ByteStream {
  public:
   explicit PosixByteStream(int descriptor) : descriptor_(descriptor) {}
-  ~PosixByteStream() override { close(descriptor_); }
+  ~PosixByteStream() override { Close(); }
 
   size_t Read(uint8_t* buffer, size_t size) override {
     size_t done = 0;
@@ -51,6 +51,13 @@ class PosixByteStream : public ByteStream {
   }
 
   bool ReadFailed() const override { return readFailed_; }
+
+  bool Close() override {
+    if (descriptor_ < 0) return true;
+    int result = close(descriptor_);
+    descriptor_ = -1;
+    return result == 0;
+  }
 
  private:
   int descriptor_;

@@ -16,7 +16,7 @@ constexpr size_t kLargestTransfer = 0x40000000;
 class Win32ByteStream : public ByteStream {
  public:
   explicit Win32ByteStream(HANDLE file) : file_(file) {}
-  ~Win32ByteStream() override { CloseHandle(file_); }
+  ~Win32ByteStream() override { Close(); }
 
   size_t Read(uint8_t* buffer, size_t size) override {
     size_t done = 0;
@@ -51,6 +51,13 @@ class Win32ByteStream : public ByteStream {
   }
 
   bool ReadFailed() const override { return readFailed_; }
+
+  bool Close() override {
+    if (file_ == INVALID_HANDLE_VALUE) return true;
+    BOOL closed = CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    return closed != 0;
+  }
 
  private:
   HANDLE file_;

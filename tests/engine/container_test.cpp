@@ -249,12 +249,14 @@ TEST_F(ContainerFaultTest, FailuresKeepTheSourceAndRemoveThePartialTarget) {
     bool onTarget;
     MemoryFileSystem::Faults faults;
   };
-  MemoryFileSystem::Faults shortHeader, shortPayload, readError, earlyReadError, headerReadError;
+  MemoryFileSystem::Faults shortHeader, shortPayload, readError, earlyReadError, headerReadError,
+      failedClose;
   shortHeader.writeLimit = 10;
   shortPayload.writeLimit = 100025;
   readError.readFailsAt = 120000;
   earlyReadError.readFailsAt = 21;  // inside the first read after the fixed header
   headerReadError.readFailsAt = 12;
+  failedClose.closeFails = true;
   const FaultCase cases[] = {
       {"encrypt: short header write", Encrypt, true, shortHeader},
       {"encrypt: short payload write", Encrypt, true, shortPayload},
@@ -263,6 +265,8 @@ TEST_F(ContainerFaultTest, FailuresKeepTheSourceAndRemoveThePartialTarget) {
       {"decrypt: read error in the payload", Decrypt, false, readError},
       {"decrypt: read error after the fixed header", Decrypt, false, earlyReadError},
       {"decrypt: read error in the fixed header", Decrypt, false, headerReadError},
+      {"encrypt: the target's close reports lost data", Encrypt, true, failedClose},
+      {"decrypt: the target's close reports lost data", Decrypt, true, failedClose},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.what);

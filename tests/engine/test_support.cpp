@@ -132,6 +132,8 @@ class MemoryStream : public ByteStream {
 
   bool ReadFailed() const override { return readFailed_; }
 
+  bool Close() override { return !faults_.closeFails; }
+
  private:
   std::string* bytes_;
   MemoryFileSystem::Faults faults_;

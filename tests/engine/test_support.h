@@ -75,6 +75,7 @@ class MemoryFileSystem : public FileSystem {
     size_t writeLimit = SIZE_MAX;  // a write that would pass this total falls short
     size_t readFailsAt = SIZE_MAX;  // a read that reaches this offset fails there
     bool listingFails = false;
+    bool closeFails = false;  // closing reports that written data was not stored
   };
 
   MemoryFileSystem() { UseFileSystem(this); }
