@@ -69,8 +69,11 @@ class PosixDirectoryListing : public DirectoryListing {
   explicit PosixDirectoryListing(DIR* directory) : directory_(directory) {}
   ~PosixDirectoryListing() override { closedir(directory_); }
 
+  // Symbolic links are passed over: followed, they would take the walk, which deletes what it
+  // converts, out of the selected folder (a link to the home folder, say) or round in a loop.
   bool Next(char* name, size_t size) override {
     while (const dirent* entry = readdir(directory_)) {
+      if (IsSymbolicLink(*entry)) continue;
       size_t length = strlen(entry->d_name);
       if (length < size) {
         memcpy(name, entry->d_name, length + 1);
@@ -81,6 +84,13 @@ class PosixDirectoryListing : public DirectoryListing {
   }
 
  private:
+  bool IsSymbolicLink(const dirent& entry) const {
+    if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_LNK;
+    struct stat status;
+    return fstatat(dirfd(directory_), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(status.st_mode);
+  }
+
   DIR* directory_;
 };
 

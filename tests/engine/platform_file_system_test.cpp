@@ -168,6 +168,25 @@ TEST_F(PlatformFileSystemTest, NamedPipesAreNotOpened) {
   EXPECT_EQ(folder.List(), (std::vector<std::string>{"a_txt.vxl", "pipe"}));
 }
 
+// A walk stays inside the selected folder: symbolic links in it, to a folder or to a file
+// elsewhere, are left as they are, and so is what they point to.
+TEST_F(PlatformFileSystemTest, SymbolicLinksAreNotFollowed) {
+  TempFolder elsewhere;
+  elsewhere.MakeFolder("docs");
+  WriteFile(elsewhere.Path("docs/outside.txt"), "outside");
+  WriteFile(elsewhere.Path("single.txt"), "single");
+  ASSERT_EQ(symlink(elsewhere.Path("docs").c_str(), folder.Path("folder_link").c_str()), 0);
+  ASSERT_EQ(symlink(elsewhere.Path("single.txt").c_str(), folder.Path("file_link").c_str()), 0);
+  ASSERT_EQ(symlink(folder.path().c_str(), folder.Path("loop").c_str()), 0);
+  WriteFile(folder.Path("inside.txt"), "inside");
+
+  EXPECT_EQ(WalkPath(folder.path().c_str(), DerivePasswordKey("pw"), Encrypt), 0);
+  EXPECT_EQ(folder.List(), (std::vector<std::string>{"file_link", "folder_link", "inside_txt.vxl", "loop"}));
+  EXPECT_EQ(elsewhere.List("docs"), std::vector<std::string>{"outside.txt"});
+  EXPECT_EQ(ReadFile(elsewhere.Path("docs/outside.txt")), "outside");
+  EXPECT_EQ(ReadFile(elsewhere.Path("single.txt")), "single");
+}
+
 TEST_F(PlatformFileSystemTest, ReadOnlyIsTheOwnersWritePermission) {
   std::string path = folder.Path("a.txt");
   WriteFile(path, "a");
