@@ -51,6 +51,15 @@ diff -r original sample || fail "refused run touched files"
 # A password file that cannot be read must not pass for the empty password.
 if run encrypt --password-file sample sample 2>err.txt; then fail "unreadable password file accepted"; fi
 diff -r original sample || fail "unreadable password file touched files"
+# A file whose container cannot be created (a folder holds its name) is reported and kept,
+# and the run does not end as a success.
+mkdir -p blocked/x_txt.vxl
+printf 'kept' > blocked/x.txt
+if run encrypt --password-file password blocked 2>err.txt; then fail "uncreatable container passed as success"; fi
+tr -d '\r' < err.txt | grep -q '^vexlor: cannot create .*x_txt\.vxl; the file it comes from is left as it is$' ||
+  fail "no message for the uncreatable container: $(cat err.txt)"
+[ "$(cat blocked/x.txt)" = kept ] || fail "the file whose container could not be created changed"
+
 run --help > help.txt || fail "--help"
 grep -q -- '--password-file' help.txt || fail "help text"
 echo "cli round trip passed"

@@ -13,6 +13,7 @@
 #include "password.h"
 #include "settings_record.h"
 #include "walker.h"
+#include "watched_file_system.h"
 
 namespace vexlor {
 
@@ -43,14 +44,16 @@ constexpr char kHelp[] =
     "\n"
     "Passwords have at most 99 characters; the empty password is valid. A file that\n"
     "cannot be converted is reported on stderr; after three such failures the run\n"
-    "stops with \"too many errors, stop\". When stderr is a terminal a progress bar\n"
+    "stops with \"too many errors, stop\". A file that cannot be opened, or whose\n"
+    "converted form cannot be created, is reported and left as it is without\n"
+    "counting towards the three. When stderr is a terminal a progress bar\n"
     "shows the bytes done. Ctrl+C stops after the file in progress is finished.\n"
     "\n"
     "The cipher is a fast keystream scramble, compatible with existing \".vxl\" files;\n"
     "it does not protect against a determined attacker.\n"
     "\n"
     "Exit status: 0 when every file was converted or left alone, 1 when a file\n"
-    "failed, 2 for a usage error, 130 when interrupted.\n";
+    "failed or could not be opened, 2 for a usage error, 130 when interrupted.\n";
 
 struct CommandLine {
   int direction = Encrypt;
@@ -124,6 +127,8 @@ int RunJob(const CommandLine& command, PasswordKey key) {
   for (int i = 0; i < command.pathCount; ++i) bytesTotal += MeasurePath(command.paths[i], command.direction);
   reporter.Start(bytesTotal, ErrorOutputIsTerminal());
   UseReporter(&reporter);
+  WatchedFileSystem files(PlatformFileSystem(), reporter);
+  UseFileSystem(&files);
   CatchInterrupt();
 
   int failures = 0;
@@ -141,12 +146,13 @@ int RunJob(const CommandLine& command, PasswordKey key) {
     }
   }
   reporter.Stop();
+  UseFileSystem(nullptr);
   UseReporter(nullptr);
   if (interrupted) {
     fputs("vexlor: interrupted; the file in progress was finished\n", stderr);
     return kExitInterrupted;
   }
-  return failures == 0 ? kExitDone : kExitFilesFailed;
+  return failures == 0 && files.openFailures == 0 ? kExitDone : kExitFilesFailed;
 }
 
 int Run(int argc, char** argv) {
