@@ -14,7 +14,6 @@ namespace vexlor {
 namespace {
 
 constexpr int kFolderFailureLimit = 5;
-constexpr size_t kChildPathSize = 496;
 
 constexpr char kInternalError[] = "Fail on the file %s: internal error";
 constexpr char kFileError[] = "Fail on the file %s: file error";

@@ -4,12 +4,11 @@
 
 #include "container.h"
 #include "file_system.h"
+#include "walker.h"
 
 namespace vexlor {
 
 namespace {
-
-constexpr size_t kChildPathSize = 512;
 
 bool IsContainerName(const char* path) {
   size_t length = strlen(path);
