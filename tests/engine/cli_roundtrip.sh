@@ -60,6 +60,16 @@ tr -d '\r' < err.txt | grep -q '^vexlor: cannot create .*x_txt\.vxl; the file it
   fail "no message for the uncreatable container: $(cat err.txt)"
 [ "$(cat blocked/x.txt)" = kept ] || fail "the file whose container could not be created changed"
 
+# The tool writes exactly the container the format prescribes: "hello\n" in a.txt under the
+# password "secret" (the same bytes the engine's own tests derive from the layout).
+mkdir -p known
+printf 'hello\n' > known/a.txt
+printf 'secret\n' > secret
+run encrypt --password-file secret known/a.txt 2>err.txt || fail "known encrypt: $(cat err.txt)"
+[ "$(od -An -v -tx1 known/a_txt.vxl | tr -d ' \n')" = \
+  "5665786c6f728ac6d59fa4f4cbd7decf9d69818fd2e3de7e99e4d7c3c9c365" ] ||
+  fail "known container: $(od -An -v -tx1 known/a_txt.vxl)"
+
 run --help > help.txt || fail "--help"
 grep -q -- '--password-file' help.txt || fail "help text"
 echo "cli round trip passed"
