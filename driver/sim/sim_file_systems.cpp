@@ -649,18 +649,8 @@ SimVolume *SimAddNetworkDriveWithoutSession(char letter, const char *share) {
 }
 
 SimVolume *SimAddNetworkDrive(char letter, const char *share) {
-  if (F().redirector == NULL) {
-    F().redirector = MakeDevice(F().drivers[SimRedirector], u"\\Device\\LanmanRedirector",
-                                FILE_DEVICE_NETWORK_FILE_SYSTEM);
-  }
-  F().volumes.push_back(SimVolume());
-  SimVolume *volume = &F().volumes.back();
-  volume->letter = letter;
-  volume->kind = SimRedirector;
-  volume->disk = F().redirector;
-  volume->volume = NULL;
-  volume->sharePrefix = u"\\;" + std::u16string(1, char16_t(letter)) + u":0000000000034d8b" + Widen(share);
-  AddNode(volume, u"\\", true, 5);
+  SimVolume *volume =
+      AddShare(letter, u"\\;" + std::u16string(1, char16_t(letter)) + u":0000000000034d8b" + Widen(share));
   SimCreateLink(LetterLink(letter).c_str(), (u"\\Device\\LanmanRedirector" + volume->sharePrefix).c_str());
   return volume;
 }
