@@ -803,21 +803,15 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
   if ((device->Flags & DO_EXCLUSIVE) && device->ReferenceCount != 0) return STATUS_ACCESS_DENIED;
   if (K().devices[device].deletePending) return STATUS_NO_SUCH_DEVICE;
 
-  PFILE_OBJECT file = static_cast<PFILE_OBJECT>(ExAllocatePoolWithTag(NonPagedPool, sizeof(FILE_OBJECT), SimTagFile));
+  ULONG flags = (CreateOptions & FILE_SYNCHRONOUS_IO_NONALERT) ? FO_SYNCHRONOUS_IO : 0;
+  PFILE_OBJECT file = sim::CreateFileObject(device, NULL, flags);
   if (file == NULL) return STATUS_INSUFFICIENT_RESOURCES;
-  std::memset(file, 0, sizeof(FILE_OBJECT));
-  file->Type = 5;
-  file->Size = sizeof(FILE_OBJECT);
-  file->DeviceObject = device;
-  file->Vpb = device->Vpb;
   file->RelatedFileObject = related;
-  if (CreateOptions & FILE_SYNCHRONOUS_IO_NONALERT) file->Flags |= FO_SYNCHRONOUS_IO;
   std::u16string &name = K().fileNames[file];
   name = rest;
   file->FileName.Buffer = name.empty() ? NULL : &name[0];
   file->FileName.Length = USHORT(name.size() * sizeof(WCHAR));
   file->FileName.MaximumLength = file->FileName.Length;
-  device->ReferenceCount++;
 
   PDEVICE_OBJECT top = RelatedDevice(file);
   PIRP irp = BuildIrp(top, IRP_MJ_CREATE, file);
@@ -836,11 +830,11 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
     // A failed open never reaches cleanup or close, nor does one the file system sends
     // elsewhere: the system frees its file object and parses the name again with a new one.
     K().fileNames.erase(file);
+    K().fileReferences.erase(file);
     ExFreePoolWithTag(file, SimTagFile);
     if (--device->ReferenceCount == 0 && K().devices[device].deletePending) FreeDevice(device);
     return status;
   }
-  K().fileReferences[file] = 1;
   // The new file object keeps the directory it was opened relative to until it goes.
   if (related != NULL) K().fileReferences[related]++;
   HANDLE handle = reinterpret_cast<HANDLE>(K().nextHandle);
